@@ -1,0 +1,66 @@
+// Reader of the resource directory of PE32 and PE32+ files, standing in for
+// the module and resource services of Windows (a module loaded as a data
+// file). Files are opened read-only and read with pread; nothing is executed
+// and nothing is mapped, so a file that shrinks while it is read yields
+// failures, never a crash.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+// A resource type or name: an integer ID (0..65535) or a string. Strings are
+// UTF-8, converted from the UTF-16 the module stores.
+struct ResId {
+    bool isInt = true;
+    uint16_t id = 0;
+    std::string name;
+
+    static ResId Int(uint16_t v) { return ResId{true, v, {}}; }
+    static ResId Str(std::string s) { return ResId{false, 0, std::move(s)}; }
+    bool IsIntResource() const { return isInt; }
+};
+
+struct PeModule;       // an open program file
+struct PeResource;     // one located resource (a leaf of the directory)
+struct PeResourceData; // the loaded bytes of a resource
+
+using HMODULE = PeModule*;
+using HRSRC = const PeResource*;
+using HGLOBAL = PeResourceData*;
+
+inline constexpr uint32_t LOAD_LIBRARY_AS_DATAFILE = 2;
+
+// Opens path as a data file. Returns nullptr when the file cannot be opened
+// or is not a PE module (no MZ/PE headers, no usable section table).
+HMODULE LoadLibraryExA(const char* path, void* hFile, uint32_t flags);
+bool FreeLibrary(HMODULE module);
+
+using ENUMRESTYPEPROCA = bool (*)(HMODULE module, const ResId& type, intptr_t param);
+using ENUMRESNAMEPROCA = bool (*)(HMODULE module, const ResId& type, const ResId& name, intptr_t param);
+
+// Calls proc once per resource type, in directory order (string entries
+// first, then IDs), until proc returns false.
+bool EnumResourceTypesA(HMODULE module, ENUMRESTYPEPROCA proc, intptr_t param);
+// Calls proc once per name of the type (whatever its languages), in
+// directory order, until proc returns false. String types are found
+// case-insensitively; the name is handed on exactly as stored.
+bool EnumResourceNamesA(HMODULE module, const ResId& type, ENUMRESNAMEPROCA proc, intptr_t param);
+
+// Finds a resource. A string name or type "#<digits>" stands for that ID;
+// other strings compare case-insensitively (ASCII). Among several languages
+// takes neutral, then the user's locale, then 0x409, then the first listed.
+// The handle stays valid until FreeLibrary.
+HRSRC FindResourceA(HMODULE module, const ResId& name, const ResId& type);
+// Reads the resource's bytes (checked against the file). nullptr on failure.
+HGLOBAL LoadResource(HMODULE module, HRSRC res);
+const void* LockResource(HGLOBAL data);
+uint32_t SizeofResource(HMODULE module, HRSRC res);
+bool FreeResource(HGLOBAL data);
+
+// The language ID taken from LC_ALL / LC_MESSAGES / LANG ("de_DE" -> 0x407),
+// 0 when unknown. Exposed for tests.
+uint16_t UserLocaleLanguage();
+
+}  // namespace platform
