@@ -1,0 +1,487 @@
+#include "engine/mResCore.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <span>
+
+#include "platform/FileIo.h"
+#include "platform/MessageBox.h"
+#include "platform/PathUtil.h"
+
+namespace engine {
+
+using platform::FileError;
+using platform::HMODULE;
+using platform::ResId;
+
+namespace {
+
+EngineState g_state;
+
+// Resource types the group writers read their members from.
+constexpr uint16_t kRtCursor = 1;
+constexpr uint16_t kRtIcon = 3;
+
+// An exclusive create that keeps meeting new files gives up after this many
+// names, so a hostile or broken folder cannot make the scan spin.
+constexpr int kMaxNameRetries = 1000;
+// Longest file name the file systems we write to accept, in bytes.
+constexpr std::size_t kMaxFileName = 255;
+
+uint16_t U16(const std::vector<uint8_t>& d, std::size_t at) {
+    return static_cast<uint16_t>(d[at] | (d[at + 1] << 8));
+}
+uint32_t U32(const std::vector<uint8_t>& d, std::size_t at) {
+    return static_cast<uint32_t>(d[at]) | (static_cast<uint32_t>(d[at + 1]) << 8) |
+           (static_cast<uint32_t>(d[at + 2]) << 16) | (static_cast<uint32_t>(d[at + 3]) << 24);
+}
+void Put16(std::vector<uint8_t>& out, uint32_t v) {
+    out.push_back(static_cast<uint8_t>(v));
+    out.push_back(static_cast<uint8_t>(v >> 8));
+}
+void Put32(std::vector<uint8_t>& out, uint32_t v) {
+    Put16(out, v & 0xFFFF);
+    Put16(out, v >> 16);
+}
+
+bool AllDigits(std::string_view s) {
+    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// "123" -> the integer ID 123; anything else (or a number too big for an
+// ID) stays a string.
+ResId IdFromText(const std::string& text) {
+    if (AllDigits(text) && text.size() <= 5) {
+        const unsigned long v = std::stoul(text);
+        if (v <= 0xFFFF) return ResId::Int(static_cast<uint16_t>(v));
+    }
+    return ResId::Str(text);
+}
+
+std::string TextOf(const ResId& id) { return id.IsIntResource() ? std::to_string(id.id) : id.name; }
+
+int KindOfTypeText(const std::string& typeText) {
+    for (int k = 0; k < kResKindCount; ++k)
+        if (typeText == kKinds[k].typeText) return k;
+    return RES_BITMAP;
+}
+
+// Index 0..5 of a selected enumerated type, -1 when not selected.
+int SelectedKind(const ResId& type) {
+    int kind = -1;
+    if (type.IsIntResource()) {
+        switch (type.id) {
+        case 2: kind = RES_BITMAP; break;
+        case 14: kind = RES_ICON; break;
+        case 12: kind = RES_CURSOR; break;
+        case 21: kind = RES_ANICURSOR; break;
+        case 23: kind = RES_HTML; break;
+        default: break;
+        }
+    } else if (type.name == "AVI") {
+        kind = RES_VIDEO;
+    }
+    if (kind < 0 || !g_state.Types[kind]) return -1;
+    return kind;
+}
+
+void RecordError(const FileError& e) {
+    g_state.LastError = e.number;
+    g_state.LastErrorDescription = e.description;
+}
+
+// Writes the pieces as a new file at path, noting what was created.
+bool WriteOutput(const std::string& path, std::span<const std::span<const uint8_t>> pieces) {
+    bool created = false;
+    const FileError e = platform::WriteNewFile(path, pieces, created);
+    if (created) g_state.CreatedPath = path;
+    if (e.number) {
+        RecordError(e);
+        return false;
+    }
+    return true;
+}
+
+bool WriteOutput(const std::string& path, std::span<const uint8_t> data) {
+    return WriteOutput(path, std::span(&data, 1));
+}
+
+// Cuts text to at most max bytes without splitting a UTF-8 sequence.
+std::string CutUtf8(std::string text, std::size_t max) {
+    if (text.size() <= max) return text;
+    std::size_t n = max;
+    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+    text.resize(n);
+    return text;
+}
+
+bool IsBlank(const std::string& s) {
+    return s.find_first_not_of(' ') == std::string::npos;
+}
+
+// Control characters in a name or path would break the index into lines
+// of its own; they are shown as '_' there.
+std::string IndexSafe(std::string s) {
+    for (auto& c : s)
+        if (static_cast<unsigned char>(c) < 32) c = '_';
+    return s;
+}
+
+// Members of a group, loaded once per ID however often the group names it.
+class MemberCache {
+public:
+    MemberCache(HMODULE module, const char* typeText) : module_(module), type_(typeText) {}
+    const std::vector<uint8_t>& Get(uint16_t id) {
+        auto it = cache_.find(id);
+        if (it == cache_.end())
+            it = cache_.emplace(id, LoadResourceData(module_, type_, std::to_string(id))).first;
+        return it->second;
+    }
+
+private:
+    HMODULE module_;
+    std::string type_;
+    std::map<uint16_t, std::vector<uint8_t>> cache_;
+};
+
+// The group header checks both group writers share: enough bytes for the
+// header and every entry, the type byte, a positive count.
+int GroupCount(const std::vector<uint8_t>& group, uint8_t typeByte) {
+    if (group.size() < 6) return -1;
+    if (group[2] != typeByte) return -1;
+    const int count = static_cast<int16_t>(U16(group, 4));
+    if (count <= 0) return -1;
+    if (group.size() < 6 + 14 * static_cast<std::size_t>(count)) return -1;
+    return count;
+}
+
+}  // namespace
+
+EngineState& State() { return g_state; }
+
+bool ExtractResources(std::string& FilePath, const ResTypes& Types, IResOwner* Owner,
+                      const std::string& DestFolder) {
+    g_state.LastError = 0;
+    g_state.LastErrorDescription.clear();
+    g_state.CreatedPath.clear();
+    g_state.Types = Types;
+    g_state.Owner = Owner;
+    g_state.DestFolder = platform::AddBackslash(DestFolder);
+    g_state.SourceFile = FilePath;
+
+    HMODULE module = platform::LoadLibraryExA(FilePath.c_str(), nullptr, platform::LOAD_LIBRARY_AS_DATAFILE);
+    if (module) {
+        platform::EnumResourceTypesA(module, EnumResTypeProc, 0);
+        platform::FreeLibrary(module);
+    }
+    return g_state.LastError != 0;
+}
+
+bool EnumResTypeProc(HMODULE hModule, const ResId& Type, intptr_t) {
+    if (SelectedKind(Type) >= 0) {
+        // Our own copy of the type, as the enumeration's may not outlive it.
+        const ResId type = Type.IsIntResource() ? ResId::Int(Type.id) : ResId::Str("AVI");
+        platform::EnumResourceNamesA(hModule, type, EnumResNameProc, 0);
+    }
+    return g_state.LastError == 0;
+}
+
+bool EnumResNameProc(HMODULE hModule, const ResId& Type, const ResId& Name, intptr_t) {
+    const std::string typeText = TextOf(Type);
+    const std::string nameText = TextOf(Name);
+    int32_t kind = KindOfTypeText(typeText);
+    const bool ok = SaveResource(hModule, typeText, nameText);
+    if (ok && g_state.Owner) {
+        ResName value = Name.IsIntResource() ? ResName(static_cast<int32_t>(Name.id)) : ResName(Name.name);
+        g_state.Owner->ResFound(kind, value);
+    }
+    return g_state.LastError == 0;
+}
+
+bool SaveResource(HMODULE hModule, const std::string& TypeText, const std::string& NameText) {
+    std::string path = MakeOutputPath(TypeText, NameText);
+    int renames = 0;
+    for (;;) {
+        g_state.LastError = 0;
+        g_state.LastErrorDescription.clear();
+        g_state.CreatedPath.clear();
+        bool ok;
+        if (TypeText == "2")
+            ok = SaveBitmap(hModule, path, NameText);
+        else if (TypeText == "12")
+            ok = SaveCursorGroup(hModule, path, NameText);
+        else if (TypeText == "14")
+            ok = SaveIconGroup(hModule, path, NameText);
+        else
+            ok = SaveRawResource(hModule, path, TypeText, NameText);
+
+        if (g_state.LastError == 0) {
+            // The resource's own file is complete (or refused); its index
+            // line follows. A failing append stops this program file like a
+            // writer's error, but keeps the written file and its count.
+            FileError e = WriteIndexEntry(path, TypeText, NameText);
+            while (e.number == platform::kErrDiskFull) {
+                if (platform::MsgBox(kDiskFullPrompt, platform::MsgButtons::RetryCancel,
+                                     platform::MsgIcon::Critical) != platform::MsgResult::Retry)
+                    break;
+                e = WriteIndexEntry(path, TypeText, NameText);
+            }
+            if (e.number) {
+                RecordError(e);
+                if (e.number != platform::kErrDiskFull && !IsBlank(e.description))
+                    platform::MsgBox(e.description, platform::MsgButtons::OK, platform::MsgIcon::Critical);
+            }
+            return ok;
+        }
+
+        if (g_state.LastError == platform::kErrFileAlreadyExists && ++renames < kMaxNameRetries) {
+            // Something appeared at the name since it was chosen: take the
+            // next free one instead of writing over it.
+            path = MakeOutputPath(TypeText, NameText);
+            continue;
+        }
+
+        if (g_state.LastError == platform::kErrDiskFull) {
+            // Remove the part written before the disk filled up; only a file
+            // this writer created itself.
+            if (g_state.CreatedPath == path && platform::PathFileExistsA(path)) platform::DeleteFile(path);
+            if (platform::MsgBox(kDiskFullPrompt, platform::MsgButtons::RetryCancel,
+                                 platform::MsgIcon::Critical) == platform::MsgResult::Retry)
+                continue;
+            return ok;
+        }
+
+        if (!IsBlank(g_state.LastErrorDescription))
+            platform::MsgBox(g_state.LastErrorDescription, platform::MsgButtons::OK, platform::MsgIcon::Critical);
+        return ok;
+    }
+}
+
+std::vector<uint8_t> LoadResourceData(HMODULE hModule, const std::string& TypeText, const std::string& NameText) {
+    std::vector<uint8_t> out;
+    const ResId name = IdFromText(NameText);
+    const ResId type = IdFromText(TypeText);
+    platform::HRSRC res = platform::FindResourceA(hModule, name, type);
+    if (!res) return out;
+    platform::HGLOBAL handle = platform::LoadResource(hModule, res);
+    if (handle) {
+        const void* p = platform::LockResource(handle);
+        const uint32_t size = p ? platform::SizeofResource(hModule, res) : 0;
+        if (size > 0) {
+            const auto* bytes = static_cast<const uint8_t*>(p);
+            out.assign(bytes, bytes + size);
+        }
+        platform::FreeResource(handle);
+    }
+    return out;
+}
+
+// ---- Output paths and the index -------------------------------------------
+
+void CleanFileName(std::string& Text) {
+    for (auto& c : Text)
+        if (!(platform::PathGetCharTypeA(static_cast<unsigned char>(c)) & platform::GCT_LFNCHAR)) c = '_';
+}
+
+std::string StripExtension(std::string_view Text) { return platform::TrimAtNull(platform::PathRemoveExtensionA(Text)); }
+
+std::string GetExtension(std::string_view Text) {
+    return platform::TrimAtNull(Text.substr(platform::PathFindExtensionA(Text)));
+}
+
+std::string GetFolderPath(std::string_view Path) { return platform::TrimAtNull(platform::PathRemoveFileSpecA(Path)); }
+
+std::string MakeOutputPath(const std::string& TypeText, std::string NameText) {
+    CleanFileName(NameText);
+    const std::string file = platform::PathFindFileNameA(g_state.SourceFile);
+    const int kind = KindOfTypeText(TypeText);
+    const bool html = TypeText == "23";
+    const std::string folder = g_state.DestFolder + kKinds[kind].folder + platform::kPathSep;
+    std::string stem = html ? StripExtension(NameText) : std::string();
+    std::string ext = html ? GetExtension(NameText) : std::string(kKinds[kind].extension);
+    if (ext.size() > 32) {
+        // A "extension" this long is part of the name; keep the name whole.
+        stem = NameText;
+        ext.clear();
+    }
+    for (unsigned n = 1;; ++n) {
+        const std::string suffix = n == 1 ? std::string() : " (" + std::to_string(n) + ")";
+        // The front of the name gives way when the whole would be too long
+        // for the file system; suffix and extension always stay.
+        const std::string tail = suffix + ext;
+        std::string front = html ? file + " - " + stem : file;
+        front = CutUtf8(std::move(front), tail.size() < kMaxFileName ? kMaxFileName - tail.size() : 0);
+        const std::string path = folder + front + tail;
+        if (!platform::PathFileExistsA(path)) return path;
+    }
+}
+
+std::string IndexLine(const std::string& Path, const std::string& TypeText, const std::string& NameText) {
+    return platform::PathFindFileNameA(Path) + " - SOURCE FILE = " + IndexSafe(g_state.SourceFile) +
+           " RESOURCE TYPE = " + TypeText + " RESOURCE NAME = " + IndexSafe(NameText) + "\r\n";
+}
+
+FileError WriteIndexEntry(const std::string& Path, const std::string& TypeText, const std::string& NameText) {
+    const std::string index = GetFolderPath(Path) + platform::kPathSep + "__index.txt";
+    return platform::AppendLine(index, IndexLine(Path, TypeText, NameText));
+}
+
+// ---- Bitmap and raw writers ------------------------------------------------
+
+std::vector<uint8_t> BuildBitmapFile(const std::vector<uint8_t>& dib) {
+    std::vector<uint8_t> out;
+    if (dib.size() < 40) return out;
+    const uint32_t headerSize = U32(dib, 0);
+    const int32_t width = static_cast<int32_t>(U32(dib, 4));
+    const int32_t height = static_cast<int32_t>(U32(dib, 8));
+    const uint16_t planes = U16(dib, 12);
+    const uint16_t bpp = U16(dib, 14);
+    const uint32_t compression = U32(dib, 16);
+    const uint32_t coloursUsed = U32(dib, 32);
+    if (headerSize != 40 || width <= 0 || height <= 0 || planes != 1) return out;
+    uint64_t entries;
+    switch (bpp) {
+    case 1:
+    case 4:
+    case 8: entries = coloursUsed != 0 ? coloursUsed : (1u << bpp); break;
+    case 16:
+    case 24:
+    case 32: entries = coloursUsed; break;
+    default: return out;
+    }
+    // The colour masks of a bit-field bitmap sit between header and table.
+    const uint64_t masks = compression == 3 ? 12 : compression == 6 ? 16 : 0;
+    const uint64_t offset = 54 + masks + 4 * entries;
+    const uint64_t fileSize = dib.size() + 14ull;
+    // A colour table larger than the data cannot be a bitmap; its offset
+    // would point past the end of the file.
+    if (offset > fileSize || fileSize > 0xFFFFFFFFull) return out;
+    out.reserve(14);
+    out.push_back('B');
+    out.push_back('M');
+    Put32(out, static_cast<uint32_t>(fileSize));
+    Put16(out, 0);
+    Put16(out, 0);
+    Put32(out, static_cast<uint32_t>(offset));
+    return out;
+}
+
+bool SaveBitmap(HMODULE hModule, const std::string& Path, const std::string& NameText) {
+    const std::vector<uint8_t> data = LoadResourceData(hModule, "2", NameText);
+    if (!IsArrayDimmed(data)) return false;
+    const std::vector<uint8_t> header = BuildBitmapFile(data);
+    if (header.empty()) return false;
+    const std::span<const uint8_t> pieces[] = {header, data};
+    return WriteOutput(Path, pieces);
+}
+
+bool SaveRawResource(HMODULE hModule, const std::string& Path, const std::string& TypeText,
+                     const std::string& NameText) {
+    const std::vector<uint8_t> data = LoadResourceData(hModule, TypeText, NameText);
+    if (!IsArrayDimmed(data)) return false;
+    return WriteOutput(Path, std::span<const uint8_t>(data));
+}
+
+// ---- Icon and cursor groups -----------------------------------------------
+
+bool SaveIconGroup(HMODULE hModule, const std::string& Path, const std::string& NameText) {
+    const std::vector<uint8_t> group = LoadResourceData(hModule, "14", NameText);
+    const int count = GroupCount(group, 1);
+    if (count < 0) return false;
+
+    MemberCache members(hModule, "3");
+    std::vector<const std::vector<uint8_t>*> images;
+    images.reserve(count);
+    std::vector<uint8_t> head(group.begin(), group.begin() + 6);
+    head.reserve(6 + 16 * static_cast<std::size_t>(count));
+    uint64_t offset = 6 + 16 * static_cast<uint64_t>(count);
+    for (int j = 0; j < count; ++j) {
+        const std::size_t e = 6 + 14 * static_cast<std::size_t>(j);
+        const uint8_t colours = group[e + 2];
+        const uint16_t planes = U16(group, e + 4);
+        const uint16_t bpp = U16(group, e + 6);
+        const int32_t size = static_cast<int32_t>(U32(group, e + 8));
+        const uint16_t id = U16(group, e + 12);
+        if (colours > 16 || planes != 1) return false;
+        if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) return false;
+        if (size <= 0) return false;
+        // A group is only worth a file when every image is there.
+        const std::vector<uint8_t>& image = members.Get(id);
+        if (!IsArrayDimmed(image)) return false;
+        // Size and offset describe the image as written, so a group entry
+        // that disagrees with its member cannot misplace the images.
+        head.push_back(group[e]);
+        head.push_back(group[e + 1]);
+        head.push_back(colours);
+        head.push_back(0);
+        Put16(head, 1);
+        Put16(head, bpp);
+        Put32(head, static_cast<uint32_t>(image.size()));
+        Put32(head, static_cast<uint32_t>(offset));
+        offset += image.size();
+        if (offset > 0xFFFFFFFFull) return false;
+        images.push_back(&image);
+    }
+    std::vector<std::span<const uint8_t>> pieces;
+    pieces.reserve(1 + images.size());
+    pieces.emplace_back(head);
+    for (const auto* image : images) pieces.emplace_back(*image);
+    return WriteOutput(Path, pieces);
+}
+
+bool SaveCursorGroup(HMODULE hModule, const std::string& Path, const std::string& NameText) {
+    const std::vector<uint8_t> group = LoadResourceData(hModule, "12", NameText);
+    const int count = GroupCount(group, 2);
+    if (count < 0) return false;
+
+    MemberCache members(hModule, "1");
+    std::vector<const std::vector<uint8_t>*> images;
+    images.reserve(count);
+    std::vector<uint8_t> head(group.begin(), group.begin() + 6);
+    head.reserve(6 + 16 * static_cast<std::size_t>(count));
+    uint64_t offset = 6 + 16 * static_cast<uint64_t>(count);
+    for (int j = 0; j < count; ++j) {
+        const std::size_t e = 6 + 14 * static_cast<std::size_t>(j);
+        const uint16_t id = U16(group, e + 12);
+        const std::vector<uint8_t>& image = members.Get(id);
+        // Hotspot plus at least one byte of image.
+        if (image.size() < 5) return false;
+        const int width = static_cast<int16_t>(U16(group, e));
+        const int doubled = static_cast<int16_t>(U16(group, e + 2));
+        const uint16_t planes = U16(group, e + 4);
+        const int32_t size = static_cast<int32_t>(U32(group, e + 8));
+        if (width <= 0 || width > 255) return false;
+        if (doubled <= 0 || doubled > 127) return false;
+        if (planes != 1 || size <= 0) return false;
+        // The image's own header knows its height (both masks, so halved);
+        // groups that store the height undoubled would give half the size.
+        int height = doubled / 2;
+        if (image.size() >= 4 + 16) {
+            const uint32_t biSize = U32(image, 4);
+            const int32_t biHeight = static_cast<int32_t>(U32(image, 12));
+            if ((biSize == 40 || biSize == 108 || biSize == 124) && biHeight / 2 >= 1 && biHeight / 2 <= 255)
+                height = biHeight / 2;
+        }
+        const uint32_t written = static_cast<uint32_t>(image.size() - 4);
+        head.push_back(static_cast<uint8_t>(width));
+        head.push_back(static_cast<uint8_t>(height));
+        head.push_back(2);
+        head.push_back(0);
+        Put16(head, U16(image, 0));
+        Put16(head, U16(image, 2));
+        Put32(head, written);
+        Put32(head, static_cast<uint32_t>(offset));
+        offset += written;
+        if (offset > 0xFFFFFFFFull) return false;
+        images.push_back(&image);
+    }
+    std::vector<std::span<const uint8_t>> pieces;
+    pieces.reserve(1 + images.size());
+    pieces.emplace_back(head);
+    for (const auto* image : images) pieces.emplace_back(image->data() + 4, image->size() - 4);
+    return WriteOutput(Path, pieces);
+}
+
+}  // namespace engine

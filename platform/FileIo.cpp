@@ -1,0 +1,152 @@
+#include "platform/FileIo.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+FileFaultHook g_hook;
+
+FaultDecision Ask(FileOp op, const std::string& path) {
+    if (!g_hook) return {};
+    return g_hook(op, path);
+}
+
+FileError Err(int err) {
+    if (err == EEXIST) return {kErrFileAlreadyExists, "File already exists"};
+    return FileErrorFromErrno(err);
+}
+
+// One gathered write of what is left of the pieces, capped at maxBytes.
+// Returns the bytes written or -1 with errno set.
+ssize_t WriteSome(int fd, std::span<const std::span<const uint8_t>> pieces, std::size_t piece,
+                  std::size_t offset, std::size_t maxBytes) {
+    std::vector<iovec> iov;
+    std::size_t total = 0;
+    for (std::size_t i = piece; i < pieces.size() && iov.size() < IOV_MAX && total < maxBytes; ++i) {
+        const auto& p = pieces[i];
+        const std::size_t skip = i == piece ? offset : 0;
+        std::size_t len = p.size() - skip;
+        if (len == 0) continue;
+        len = std::min(len, maxBytes - total);
+        iov.push_back({const_cast<uint8_t*>(p.data() + skip), len});
+        total += len;
+    }
+    if (iov.empty()) return 0;
+    return ::writev(fd, iov.data(), static_cast<int>(iov.size()));
+}
+
+FileError WritePieces(int fd, std::span<const std::span<const uint8_t>> pieces, const std::string& path) {
+    std::size_t piece = 0, offset = 0;
+    for (;;) {
+        while (piece < pieces.size() && offset >= pieces[piece].size()) {
+            ++piece;
+            offset = 0;
+        }
+        if (piece == pieces.size()) return {};
+        const FaultDecision fault = Ask(FileOp::Write, path);
+        if (fault.err) return Err(fault.err);
+        const std::size_t cap = std::min<std::size_t>(fault.maxBytes, SSIZE_MAX);
+        const ssize_t n = WriteSome(fd, pieces, piece, offset, cap == 0 ? 1 : cap);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return Err(errno);
+        }
+        if (n == 0) return Err(EIO);  // no progress: give up rather than spin
+        std::size_t left = static_cast<std::size_t>(n);
+        while (left > 0) {
+            const std::size_t room = pieces[piece].size() - offset;
+            const std::size_t take = std::min(room, left);
+            offset += take;
+            left -= take;
+            if (offset == pieces[piece].size()) {
+                ++piece;
+                offset = 0;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+void SetFileFaultHook(FileFaultHook hook) { g_hook = std::move(hook); }
+
+FileError CreateNewFile(const std::string& path, int& fd) {
+    fd = -1;
+    if (const FaultDecision fault = Ask(FileOp::Create, path); fault.err) return Err(fault.err);
+    for (;;) {
+        fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+        if (fd >= 0) return {};
+        if (errno != EINTR) return Err(errno);
+    }
+}
+
+FileError WriteAll(int fd, const void* data, std::size_t size, const std::string& path) {
+    const std::span<const uint8_t> one(static_cast<const uint8_t*>(data), size);
+    return WritePieces(fd, std::span(&one, 1), path);
+}
+
+FileError CloseFile(int fd, const std::string& path) {
+    const FaultDecision fault = Ask(FileOp::Close, path);
+    // Close even when a fault is injected, so no descriptor leaks.
+    const int rc = ::close(fd);
+    if (fault.err) return Err(fault.err);
+    // EINTR after close: the descriptor is gone on Linux; do not retry.
+    if (rc != 0 && errno != EINTR) return Err(errno);
+    return {};
+}
+
+FileError WriteNewFile(const std::string& path, std::span<const std::span<const uint8_t>> pieces,
+                       bool& created) {
+    created = false;
+    int fd = -1;
+    if (FileError e = CreateNewFile(path, fd); e.number) return e;
+    created = true;
+    FileError e = WritePieces(fd, pieces, path);
+    FileError c = CloseFile(fd, path);
+    return e.number ? e : c;
+}
+
+FileError WriteNewFile(const std::string& path, std::span<const uint8_t> data, bool& created) {
+    return WriteNewFile(path, std::span(&data, 1), created);
+}
+
+FileError AppendLine(const std::string& path, std::string_view text) {
+    if (const FaultDecision fault = Ask(FileOp::Append, path); fault.err) return Err(fault.err);
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return Err(errno);
+    struct stat st {};
+    const bool sized = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (!sized) {
+        ::close(fd);
+        return Err(EISDIR);
+    }
+    const std::span<const uint8_t> one(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    FileError e = WritePieces(fd, std::span(&one, 1), path);
+    if (e.number) {
+        // Take back a partial line so the index stays one line per resource.
+        if (::ftruncate(fd, st.st_size) != 0) { /* nothing more can be done */ }
+    }
+    FileError c = CloseFile(fd, path);
+    return e.number ? e : c;
+}
+
+FileError DeleteFile(const std::string& path) {
+    if (const FaultDecision fault = Ask(FileOp::Delete, path); fault.err) return Err(fault.err);
+    if (::unlink(path.c_str()) != 0) return Err(errno);
+    return {};
+}
+
+}  // namespace platform

@@ -1,0 +1,54 @@
+// The file operations the engine's writers use. Every output file is created
+// exclusively (never over an existing file or through a link), written with
+// as few calls as possible, and closed with its result checked.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "platform/FileError.h"
+
+namespace platform {
+
+// The run-time number for "File already exists": an exclusive create that
+// met a file, folder or link at the path.
+inline constexpr int kErrFileAlreadyExists = 58;
+
+enum class FileOp { Create, Write, Close, Append, Delete };
+
+// Fault injection for tests: called before every operation; a nonzero
+// result is taken as that operation's errno (nothing is done). For Write
+// and Append, maxBytes may be lowered to force short writes.
+struct FaultDecision {
+    int err = 0;
+    std::size_t maxBytes = SIZE_MAX;
+};
+using FileFaultHook = std::function<FaultDecision(FileOp op, const std::string& path)>;
+// Installs the hook (an empty one removes it).
+void SetFileFaultHook(FileFaultHook hook);
+
+// O_CREAT|O_EXCL|O_WRONLY|O_CLOEXEC, mode 0666 less the umask.
+FileError CreateNewFile(const std::string& path, int& fd);
+// Writes all bytes, going on after short writes and EINTR.
+FileError WriteAll(int fd, const void* data, std::size_t size, const std::string& path = {});
+// Closes fd; a failing close is an error too (the data may not be on disk).
+FileError CloseFile(int fd, const std::string& path = {});
+
+// Creates path exclusively and writes the pieces one after the other
+// (gathered: one system call for most files). created tells whether the file
+// came into being, so a caller can remove what a failure left.
+FileError WriteNewFile(const std::string& path, std::span<const std::span<const uint8_t>> pieces,
+                       bool& created);
+FileError WriteNewFile(const std::string& path, std::span<const uint8_t> data, bool& created);
+
+// Appends text to path, creating the file when missing. A line that could
+// not be written whole is taken back, so the file never holds half a line.
+FileError AppendLine(const std::string& path, std::string_view text);
+
+FileError DeleteFile(const std::string& path);
+
+}  // namespace platform
