@@ -1,0 +1,129 @@
+// Walking the wizard: pages, buttons, titles, closing.
+#include "WizardHarness.h"
+
+#include <QLineEdit>
+#include <QStackedWidget>
+
+using platform::MsgResult;
+
+namespace {
+
+class Navigation : public WizardTest {
+protected:
+    int Shown() { return W<QStackedWidget>("fraScreen")->currentIndex(); }
+    void ExpectPage(int page, const char* title) {
+        EXPECT_EQ(form->CurPage, page);
+        EXPECT_EQ(Shown(), page);
+        EXPECT_EQ(W("fraScreenHdr")->isVisible(), page >= 1 && page <= 5);
+        EXPECT_EQ(Text("lblScrnTitle"), QString::fromUtf8(title));
+    }
+};
+
+TEST_F(Navigation, OpensOnWelcomeWithVersionCaption) {
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Loomvale ") + QStringLiteral(LOOMVALE_VERSION));
+    EXPECT_EQ(form->windowTitle().count(QLatin1Char('.')), 2);
+    EXPECT_EQ(Shown(), 0);
+    EXPECT_FALSE(W("fraScreenHdr")->isVisible());
+    EXPECT_FALSE(W("fraWatermark")->isVisible());
+    EXPECT_FALSE(W("cmdBack")->isEnabled());
+    EXPECT_TRUE(W("cmdNext")->isEnabled());
+    EXPECT_TRUE(W("cmdCancel")->isEnabled());
+    EXPECT_EQ(W<QPushButton>("cmdBack")->text(), QStringLiteral("< &Back"));
+    EXPECT_EQ(W<QPushButton>("cmdNext")->text(), QStringLiteral("&Next >"));
+    EXPECT_EQ(W<QPushButton>("cmdCancel")->text(), QStringLiteral("Cancel"));
+}
+
+TEST_F(Navigation, WalksForwardAndBackWithTitlesAndButtonRules) {
+    Click("cmdNext");
+    ExpectPage(1, "Search mode");
+    EXPECT_EQ(Text("lblScrnSubTitle"), QStringLiteral("Specify here where the search should take place."));
+    EXPECT_TRUE(W("cmdBack")->isEnabled());
+    Click("cmdNext");  // all hard drives: nothing checked
+    ExpectPage(2, "Resource types");
+    EXPECT_EQ(Text("lblScrnSubTitle"), QStringLiteral("Check the resource types you are looking for."));
+    Click("cmdNext");
+    ExpectPage(3, "Destination");
+    EXPECT_EQ(Text("lblScrnSubTitle"), QStringLiteral("Please choose a destination folder for the resources."));
+    Click("cmdNext");
+    ExpectPage(4, "Ready");
+    EXPECT_EQ(Text("lblScrnSubTitle"), QStringLiteral("Loomvale is ready to search."));
+    EXPECT_EQ(W<QPushButton>("cmdNext")->text(), QStringLiteral("Start"));
+    EXPECT_TRUE(messages.shown.empty());
+
+    // Back from the ready page: destination again, "&Next >" again; leaving
+    // the destination a second time asks about the existing folder.
+    Click("cmdBack");
+    ExpectPage(3, "Destination");
+    EXPECT_EQ(W<QPushButton>("cmdNext")->text(), QStringLiteral("&Next >"));
+    messages.answers = {MsgResult::Yes};
+    Click("cmdBack");
+    ExpectPage(2, "Resource types");
+    ASSERT_EQ(messages.shown.size(), 1u);
+    Click("cmdBack");
+    Click("cmdBack");
+    ExpectPage(0, "");
+    EXPECT_FALSE(W("cmdBack")->isEnabled());
+    EXPECT_EQ(programEnds, 0);
+}
+
+TEST_F(Navigation, RunPageLocksTheWayBackAndFinishPageCloses) {
+    for (int i = 0; i < 4; ++i) Click("cmdNext");
+    ASSERT_EQ(form->CurPage, 4);
+    Click("cmdNext");  // "Start": the run (here over no folder) ends on the finish page
+    ExpectPage(6, "");
+    EXPECT_FALSE(W("cmdBack")->isEnabled());
+    EXPECT_FALSE(W("cmdNext")->isEnabled());
+    EXPECT_EQ(W<QPushButton>("cmdNext")->text(), QStringLiteral("Start"));
+    EXPECT_TRUE(W("fraWatermark")->isVisible());
+    EXPECT_EQ(W<QPushButton>("cmdCancel")->text(), QStringLiteral("Close"));
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Loomvale"));
+
+    Click("cmdShowFolder");
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0].toStdString(), Tmp("out"));
+
+    // One past the finish page closes the window as Cancel does.
+    form->GoToPage(7);
+    EXPECT_TRUE(form->Unloaded());
+    EXPECT_EQ(programEnds, 1);
+}
+
+TEST_F(Navigation, CancelOutsideTheRunClosesAtOnceAndOnlyOnce) {
+    Click("cmdNext");
+    Click("cmdCancel");
+    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_TRUE(form->Unloaded());
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(programEnds, 1);
+    form->close();
+    form->GoToPage(2);
+    EXPECT_EQ(programEnds, 1);
+    EXPECT_EQ(form->CurPage, 1);
+}
+
+TEST_F(Navigation, EscapePressesCancel) {
+    QTest::keyClick(form.get(), Qt::Key_Escape);
+    EXPECT_EQ(programEnds, 1);
+}
+
+TEST_F(Navigation, NegativePageChangesNothingVisible) {
+    form->GoToPage(-1);
+    EXPECT_EQ(form->CurPage, -1);
+    EXPECT_EQ(Shown(), 0);
+}
+
+TEST_F(Navigation, SearchModeTabOrder) {
+    Click("cmdNext");
+    const char* order[] = {"optSearchSystem", "optSearchFolder", "txtFolder", "cmdBrowse",
+                           "chkSubFolders",   "cmdAdvanced",     "txtMask",   "sldAccel",
+                           "optSearchFile",   "txtFile",         "cmdBrowseFile"};
+    QWidget* w = W(order[0]);
+    for (size_t i = 1; i < std::size(order); ++i) {
+        w = w->nextInFocusChain();
+        while (w && !(w->focusPolicy() & Qt::TabFocus)) w = w->nextInFocusChain();
+        ASSERT_NE(w, nullptr);
+        EXPECT_EQ(w->objectName(), QString::fromLatin1(order[i])) << "after " << order[i - 1];
+    }
+}
+
+}  // namespace

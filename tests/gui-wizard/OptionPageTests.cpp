@@ -1,0 +1,229 @@
+// The option pages: enabling rules, the advanced frames, the slider and
+// every check with its message and focus.
+#include "WizardHarness.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QRadioButton>
+#include <QSlider>
+
+using platform::MsgButtons;
+using platform::MsgIcon;
+using platform::MsgResult;
+
+namespace {
+
+class OptionPages : public WizardTest {
+protected:
+    void ToPage(int page) {
+        while (form->CurPage < page) Click("cmdNext");
+        ASSERT_EQ(form->CurPage, page);
+    }
+    void Choose(const char* option) { QTest::mouseClick(W<QRadioButton>(option), Qt::LeftButton, {}, QPoint(6, 6)); }
+    void ExpectEnabled(bool folder, bool file) {
+        EXPECT_EQ(W("txtFolder")->isEnabled(), folder);
+        EXPECT_EQ(W("cmdBrowse")->isEnabled(), folder);
+        EXPECT_EQ(W("chkSubFolders")->isEnabled(), folder);
+        EXPECT_EQ(W("txtFile")->isEnabled(), file);
+        EXPECT_EQ(W("cmdBrowseFile")->isEnabled(), file);
+        EXPECT_TRUE(W("txtMask")->isEnabled());
+        EXPECT_TRUE(W("sldAccel")->isEnabled());
+    }
+    void SetDest(const std::string& path) { W<QLineEdit>("txtDestPath")->setText(QString::fromStdString(path)); }
+    bool IsDir(const std::string& p) { return QFileInfo(QString::fromStdString(p)).isDir(); }
+};
+
+TEST_F(OptionPages, EnablingRulesFollowTheOptionAndSingleFileIsNotRemembered) {
+    ToPage(1);
+    EXPECT_TRUE(W<QRadioButton>("optSearchSystem")->isChecked());
+    ExpectEnabled(false, false);
+    Choose("optSearchFolder");
+    ExpectEnabled(true, false);
+    Choose("optSearchFile");
+    ExpectEnabled(false, true);
+    Choose("optSearchSystem");
+    ExpectEnabled(false, false);
+
+    Choose("optSearchFile");
+    Click("cmdNext");  // neither the file nor the mask is checked
+    EXPECT_EQ(form->CurPage, 2);
+    EXPECT_EQ(form->SearchFile, engine::kTrue);
+    EXPECT_EQ(form->SearchSystem, engine::kFalse);
+    Click("cmdBack");
+    EXPECT_TRUE(W<QRadioButton>("optSearchFolder")->isChecked());
+    ExpectEnabled(true, false);
+    EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(OptionPages, AdvancedShowsTheFramesForGood) {
+    ToPage(1);
+    EXPECT_FALSE(W("fraMask")->isVisible());
+    EXPECT_FALSE(W("fraPerformance")->isVisible());
+    EXPECT_EQ(W<QPushButton>("cmdAdvanced")->text(), QStringLiteral("A&dvanced >>"));
+    Click("cmdAdvanced");
+    EXPECT_FALSE(W("cmdAdvanced")->isVisible());
+    EXPECT_TRUE(W("fraMask")->isVisible());
+    EXPECT_TRUE(W("fraPerformance")->isVisible());
+    EXPECT_EQ(W<QGroupBox>("fraMask")->title(), QStringLiteral("Search mask"));
+    EXPECT_EQ(W<QGroupBox>("fraPerformance")->title(), QStringLiteral("Acceleration"));
+    Click("cmdNext");
+    Click("cmdBack");
+    EXPECT_TRUE(W("fraMask")->isVisible());
+}
+
+TEST_F(OptionPages, SliderNamesEachPositionAndPageOneTakesItsFields) {
+    form->Priority = 4;
+    ToPage(1);
+    auto* slider = W<QSlider>("sldAccel");
+    EXPECT_EQ(slider->value(), 4);
+    EXPECT_EQ(Text("lblPriority"), QStringLiteral("High"));
+    const char* names[] = {"Lowest", "Low", "Normal", "High", "Highest"};
+    for (int pos = 1; pos <= 5; ++pos) {
+        slider->setValue(pos);
+        EXPECT_EQ(Text("lblPriority"), QString::fromLatin1(names[pos - 1]));
+        EXPECT_EQ(form->Priority, pos);
+    }
+    // A stored position of 0 (no value in the store) still names a position.
+    Click("cmdBack");
+    form->Priority = 0;
+    Click("cmdNext");
+    EXPECT_EQ(slider->value(), 1);
+    EXPECT_EQ(form->Priority, 1);
+
+    Choose("optSearchFolder");
+    W<QLineEdit>("txtFolder")->setText(QString::fromStdString(Tmp("")));
+    W<QCheckBox>("chkSubFolders")->setChecked(false);
+    W<QLineEdit>("txtMask")->setText(QStringLiteral("*.dll"));
+    Click("cmdNext");
+    EXPECT_EQ(form->CurPage, 2);
+    EXPECT_EQ(form->SearchSystem, engine::kFalse);
+    EXPECT_EQ(form->SubFolders, engine::kFalse);
+    EXPECT_EQ(form->FileMask, "*.dll");
+    EXPECT_EQ(form->FolderPath, Tmp(""));
+}
+
+TEST_F(OptionPages, MissingFolderHoldsThePageForwardAndBack) {
+    ToPage(1);
+    Choose("optSearchFolder");
+    for (const std::string& bad : {std::string(), Tmp("nowhere"), Tmp("file.txt")}) {
+        if (bad == Tmp("file.txt")) QFile(QString::fromStdString(bad)).open(QIODevice::WriteOnly);
+        W<QLineEdit>("txtFolder")->setText(QString::fromStdString(bad));
+        messages.shown.clear();
+        Click(bad.empty() ? "cmdNext" : "cmdBack");
+        EXPECT_EQ(form->CurPage, 1) << bad;
+        ASSERT_EQ(messages.shown.size(), 1u);
+        EXPECT_EQ(messages.shown[0].prompt, "The folder could not be found.\r\nPlease specify a valid folder.");
+        EXPECT_EQ(messages.shown[0].buttons, MsgButtons::OK);
+        EXPECT_EQ(messages.shown[0].icon, MsgIcon::Critical);
+        EXPECT_EQ(Focused(), W("txtFolder"));
+    }
+    // All hard drives with the same empty folder text moves on unchecked.
+    W<QLineEdit>("txtFolder")->clear();
+    Choose("optSearchSystem");
+    messages.shown.clear();
+    Click("cmdNext");
+    EXPECT_EQ(form->CurPage, 2);
+    EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(OptionPages, TypeListInKindOrderAndNoTypeHoldsThePage) {
+    ToPage(2);
+    auto* list = W<QListWidget>("lvResTypes");
+    ASSERT_EQ(list->count(), 6);
+    const char* labels[] = {"Bitmap", "Icon", "Cursor", "Animated cursor", "Video (AVI)", "Web page"};
+    const char* keys[] = {"BITMAP", "ICON", "CURSOR", "ANICURSOR", "VIDEO", "HTML"};
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(list->item(i)->text(), QString::fromLatin1(labels[i]));
+        EXPECT_EQ(list->item(i)->data(Qt::UserRole).toString(), QString::fromLatin1(keys[i]));
+        EXPECT_FALSE(list->item(i)->icon().isNull());
+        EXPECT_EQ(list->item(i)->checkState(), Qt::Checked);  // first start: all ticked
+        list->item(i)->setCheckState(Qt::Unchecked);
+    }
+    for (const char* button : {"cmdNext", "cmdBack"}) {
+        messages.shown.clear();
+        Click(button);
+        EXPECT_EQ(form->CurPage, 2);
+        ASSERT_EQ(messages.shown.size(), 1u);
+        EXPECT_EQ(messages.shown[0].prompt, "Please choose at least one resource type.");
+        EXPECT_EQ(messages.shown[0].icon, MsgIcon::Critical);
+        EXPECT_EQ(Focused(), list);
+    }
+    list->item(4)->setCheckState(Qt::Checked);
+    Click("cmdNext");
+    EXPECT_EQ(form->CurPage, 3);
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(form->Types[i], i == 4 ? engine::kTrue : engine::kFalse);
+}
+
+TEST_F(OptionPages, FreshDestinationGetsOnlyTheChosenTypeFolders) {
+    ToPage(2);
+    auto* list = W<QListWidget>("lvResTypes");
+    for (int i = 0; i < 6; ++i) list->item(i)->setCheckState(i == 1 ? Qt::Checked : Qt::Unchecked);
+    Click("cmdNext");
+    SetDest(Tmp("fresh"));
+    Click("cmdNext");
+    EXPECT_EQ(form->CurPage, 4);
+    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_EQ(QDir(QString::fromStdString(Tmp("fresh"))).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
+              QStringList{QStringLiteral("Icons")});
+}
+
+TEST_F(OptionPages, ExistingDestinationAsksEveryTimeAndKeepsWhatIsThere) {
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(Tmp("old/Icons"))));
+    QFile keep(QString::fromStdString(Tmp("old/Icons/kept.ico")));
+    ASSERT_TRUE(keep.open(QIODevice::WriteOnly));
+    keep.write("x");
+    keep.close();
+    ToPage(3);
+    SetDest(Tmp("old/"));  // a trailing separator is not doubled
+    messages.answers = {MsgResult::No};
+    Click("cmdNext");
+    EXPECT_EQ(form->CurPage, 3);
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].prompt, "The specified folder already exists.\r\nDo you want to continue?");
+    EXPECT_EQ(messages.shown[0].buttons, MsgButtons::YesNo);
+    EXPECT_EQ(messages.shown[0].icon, MsgIcon::Exclamation);
+    EXPECT_EQ(Focused(), W("txtDestPath"));
+    EXPECT_FALSE(IsDir(Tmp("old/Bitmaps")));
+
+    messages.answers = {MsgResult::Yes};
+    Click("cmdNext");
+    EXPECT_EQ(form->CurPage, 4);
+    for (const char* f : {"Bitmaps", "Icons", "Cursors", "Animated Cursors", "Videos", "Web pages"})
+        EXPECT_TRUE(IsDir(Tmp("old/") + f)) << f;
+    EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(Tmp("old/Icons/kept.ico"))));
+
+    // A second visit asks again.
+    Click("cmdBack");
+    messages.shown.clear();
+    messages.answers = {MsgResult::Yes};
+    Click("cmdBack");
+    EXPECT_EQ(form->CurPage, 2);
+    EXPECT_EQ(messages.shown.size(), 1u);
+}
+
+TEST_F(OptionPages, DestinationBelowAMissingFolderIsInvalid) {
+    ToPage(3);
+    for (const std::string& bad : {Tmp("a/b/c"), std::string("")}) {
+        SetDest(bad);
+        messages.shown.clear();
+        Click("cmdNext");
+        EXPECT_EQ(form->CurPage, 3);
+        if (bad.empty()) {
+            // Empty text means the root folder, which exists: the question comes.
+            ASSERT_EQ(messages.shown.size(), 1u);
+            EXPECT_EQ(messages.shown[0].buttons, MsgButtons::YesNo);
+            continue;
+        }
+        ASSERT_EQ(messages.shown.size(), 1u);
+        EXPECT_EQ(messages.shown[0].prompt, "The specified folder is invalid.\r\nPlease type another name.");
+        EXPECT_EQ(messages.shown[0].icon, MsgIcon::Critical);
+        EXPECT_EQ(Focused(), W("txtDestPath"));
+        EXPECT_FALSE(IsDir(Tmp("a")));
+    }
+}
+
+}  // namespace

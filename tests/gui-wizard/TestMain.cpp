@@ -1,0 +1,20 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+namespace {
+// The offscreen platform complains whenever it cannot raise or grab.
+QtMessageHandler g_previous = nullptr;
+void QuietHandler(QtMsgType type, const QMessageLogContext& context, const QString& msg) {
+    if (msg.startsWith(QLatin1String("This plugin does not support"))) return;
+    if (g_previous) g_previous(type, context, msg);
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    g_previous = qInstallMessageHandler(QuietHandler);
+    QApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,81 @@
+// A wizard window under test: scripted message boxes, a recorded program
+// end and folder opening, a fake tick count and a temporary folder.
+#pragma once
+
+#include "platform/MessageBox.h"
+#include "wizard/frmMain.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct ShownMessage {
+    std::string prompt;
+    platform::MsgButtons buttons;
+    platform::MsgIcon icon;
+};
+
+class ScriptedMessages : public platform::IMessageBoxService {
+public:
+    std::deque<platform::MsgResult> answers;
+    std::vector<ShownMessage> shown;
+    platform::MsgResult Show(const std::string& prompt, platform::MsgButtons buttons, platform::MsgIcon icon) override {
+        shown.push_back({prompt, buttons, icon});
+        if (answers.empty()) return buttons == platform::MsgButtons::OK ? platform::MsgResult::OK : platform::MsgResult::No;
+        const platform::MsgResult r = answers.front();
+        answers.pop_front();
+        return r;
+    }
+};
+
+class WizardTest : public ::testing::Test {
+protected:
+    ScriptedMessages messages;
+    int programEnds = 0;
+    std::vector<QString> opened;
+    uint32_t ticks = 1000;
+    QTemporaryDir tmp;
+    std::unique_ptr<wizard::frmMain> form;
+
+    void SetUp() override {
+        ASSERT_TRUE(tmp.isValid());
+        platform::SetMessageBoxService(&messages);
+        wizard::frmMain::SetProgramEndHook([this] { ++programEnds; });
+        wizard::frmMain::SetOpenFolderService([this](const QString& f) { opened.push_back(f); });
+        wizard::frmMain::SetTickSource([this] { return ticks; });
+        form = std::make_unique<wizard::frmMain>();
+        // Start every test from known options, not from the user's settings.
+        form->FolderPath = Tmp("");
+        form->DestPath = Tmp("out");
+        form->show();
+        QApplication::setActiveWindow(form.get());
+        QCoreApplication::processEvents();
+    }
+    void TearDown() override {
+        form.reset();
+        platform::SetMessageBoxService(nullptr);
+        wizard::frmMain::SetProgramEndHook(nullptr);
+        wizard::frmMain::SetTickSource([] { return 0u; });
+    }
+
+    std::string Tmp(const std::string& rel) const { return (tmp.path() + "/").toStdString() + rel; }
+
+    template <class T = QWidget>
+    T* W(const char* name) {
+        T* w = form->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+    void Click(const char* name) { QTest::mouseClick(W<QPushButton>(name), Qt::LeftButton); }
+    QString Text(const char* name) { return W<QLabel>(name)->text(); }
+    QWidget* Focused() { return QApplication::focusWidget(); }
+};

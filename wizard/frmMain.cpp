@@ -1,0 +1,1012 @@
+#include "wizard/frmMain.h"
+
+#include "platform/MessageBox.h"
+#include "platform/PathUtil.h"
+#include "platform/Priority.h"
+#include "platform/SystemVersion.h"
+#include "wizard/mDialogFile.h"
+#include "wizard/mSettings.h"
+#include "wizard/mWizardArt.h"
+
+#ifdef LOOMVALE_HAVE_ENGINE
+#include "engine/mResCore.h"
+#endif
+#ifdef LOOMVALE_HAVE_SEARCH
+#include "search/cSearchCore.h"
+#endif
+#include "wizard/mRunProgress.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFrame>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QShortcut>
+#include <QSlider>
+#include <QStackedWidget>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+namespace wizard {
+
+using engine::kFalse;
+using engine::kTrue;
+using platform::MsgBox;
+using platform::MsgButtons;
+using platform::MsgIcon;
+using platform::MsgResult;
+
+namespace {
+
+std::function<void()>& ProgramEndHook() {
+    static std::function<void()> hook = [] { QCoreApplication::exit(0); };
+    return hook;
+}
+
+std::function<void(const QString&)>& OpenFolderService() {
+    static std::function<void(const QString&)> service = [](const QString& folder) {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    };
+    return service;
+}
+
+std::function<uint32_t()>& TickSource() {
+    static std::function<uint32_t()> ticks = [] { return RunTicks(); };
+    return ticks;
+}
+
+const QString kWaitLine = QStringLiteral("Please wait while Loomvale is scanning your system for resources.\r\n");
+
+const char* const kPriorityLabels[] = {"Lowest", "Low", "Normal", "High", "Highest"};
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+std::string S(const QString& s) { return s.toStdString(); }
+
+// Qt labels break lines on '\n' only.
+QString ForLabel(QString text) { return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")); }
+
+QLabel* MakeLabel(const QString& text, QWidget* parent, bool wrap = true) {
+    auto* label = new QLabel(text, parent);
+    label->setWordWrap(wrap);
+    return label;
+}
+
+QLabel* MakeLargeLabel(const QString& text, QWidget* parent) {
+    auto* label = MakeLabel(text, parent);
+    QFont font = label->font();
+    font.setPointSizeF(font.pointSizeF() * 1.6);
+    font.setBold(true);
+    label->setFont(font);
+    return label;
+}
+
+}  // namespace
+
+// Receives the search object's events for the window.
+class SearchEvents
+#ifdef LOOMVALE_HAVE_SEARCH
+    : public search::ISearchEvents
+#endif
+{
+public:
+    explicit SearchEvents(frmMain& form) : form_(form) {
+#ifdef LOOMVALE_HAVE_SEARCH
+        core_.SetEvents(this);
+#endif
+    }
+#ifdef LOOMVALE_HAVE_SEARCH
+    void FileFound(std::string& FileName, int32_t& FileCount, int32_t& DirCount, int16_t& Cancel) override {
+        form_.SearchCore_FileFound(FileName, FileCount, DirCount, Cancel);
+    }
+    void SearchFinished() override { form_.SearchCore_SearchFinished(); }
+    search::cSearchCore& Core() { return core_; }
+
+private:
+    search::cSearchCore core_;
+#endif
+
+private:
+    frmMain& form_;
+};
+
+void frmMain::SetProgramEndHook(std::function<void()> hook) { ProgramEndHook() = std::move(hook); }
+void frmMain::SetOpenFolderService(std::function<void(const QString&)> service) {
+    OpenFolderService() = std::move(service);
+}
+void frmMain::SetTickSource(std::function<uint32_t()> ticks) { TickSource() = std::move(ticks); }
+
+frmMain::frmMain(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("frmMain"));
+    BuildWindow();
+    Form_Initialize();
+    Form_Load();
+}
+
+frmMain::~frmMain() { DeleteAnimFile(); }
+
+void frmMain::Form_Initialize() {
+    SearchCore = std::make_unique<SearchEvents>(*this);
+    setWindowTitle(QStringLiteral("Loomvale ") + QStringLiteral(LOOMVALE_VERSION));
+}
+
+void frmMain::Form_Load() {
+    InitScreenTitles();
+    LoadSettings(*this);
+    FillResTypes();
+}
+
+void frmMain::Form_Unload() {
+    if (unloaded_) return;
+    unloaded_ = true;
+    // A confirmed cancel ends the program from the progress page without
+    // leaving it: the animation's temporary file must not stay behind.
+    DeleteAnimFile();
+    SaveSettings(*this);
+    if (ProgramEndHook()) ProgramEndHook()();
+}
+
+void frmMain::closeEvent(QCloseEvent* event) {
+    if (closeRemoved_ && !closeRequested_ && !unloaded_) {
+        event->ignore();
+        return;
+    }
+    Form_Unload();
+    event->accept();
+}
+
+void frmMain::InitScreenTitles() {
+    ScreenTitles = {};
+    ScreenSubTitles = {};
+    ScreenTitles[1] = QStringLiteral("Search mode");
+    ScreenSubTitles[1] = QStringLiteral("Specify here where the search should take place.");
+    ScreenTitles[2] = QStringLiteral("Resource types");
+    ScreenSubTitles[2] = QStringLiteral("Check the resource types you are looking for.");
+    ScreenTitles[3] = QStringLiteral("Destination");
+    ScreenSubTitles[3] = QStringLiteral("Please choose a destination folder for the resources.");
+    ScreenTitles[4] = QStringLiteral("Ready");
+    ScreenSubTitles[4] = QStringLiteral("Loomvale is ready to search.");
+    ScreenTitles[5] = QStringLiteral("Search in progress...");
+    ScreenSubTitles[5] = QStringLiteral("The operation may take several minutes.");
+}
+
+// ---------------------------------------------------------------- layout
+
+void frmMain::BuildWindow() {
+    auto* root = new QVBoxLayout(this);
+    root->setContentsMargins(0, 0, 0, 0);
+    root->setSpacing(0);
+
+    fraScreenHdr = BuildHeader();
+    root->addWidget(fraScreenHdr);
+
+    auto* middle = new QHBoxLayout();
+    middle->setContentsMargins(0, 0, 0, 0);
+    middle->setSpacing(0);
+    fraWatermark = new QWidget(this);
+    fraWatermark->setObjectName(QStringLiteral("fraWatermark"));
+    auto* wmLayout = new QVBoxLayout(fraWatermark);
+    wmLayout->setContentsMargins(0, 0, 0, 0);
+    imgWatermark = new QLabel(fraWatermark);
+    imgWatermark->setObjectName(QStringLiteral("imgWatermark"));
+    imgWatermark->setPixmap(WizardPicture(WizardPictureKind::Watermark));
+    imgWatermark->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    wmLayout->addWidget(imgWatermark);
+    middle->addWidget(fraWatermark);
+
+    fraScreen = new QStackedWidget(this);
+    fraScreen->setObjectName(QStringLiteral("fraScreen"));
+    pages_[0] = BuildWelcomePage();
+    pages_[1] = BuildSearchModePage();
+    pages_[2] = BuildResourceTypesPage();
+    pages_[3] = BuildDestinationPage();
+    pages_[4] = BuildReadyPage();
+    pages_[5] = BuildProgressPage();
+    pages_[6] = BuildFinishPage();
+    for (int i = 0; i < kPageCount; ++i) {
+        pages_[i]->setObjectName(QStringLiteral("fraScreen%1").arg(i));
+        fraScreen->addWidget(pages_[i]);
+    }
+    middle->addWidget(fraScreen, 1);
+    // Tab order of the search-mode page, set once all pages belong to the window.
+    QWidget* order[] = {optSearchSystem, optSearchFolder, txtFolder, cmdBrowse, chkSubFolders, cmdAdvanced,
+                        txtMask,         sldAccel,        optSearchFile, txtFile, cmdBrowseFile};
+    for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
+    root->addLayout(middle, 1);
+    root->addWidget(BuildButtonBand());
+
+    // Initial state: the welcome page alone, no header, no watermark.
+    fraScreen->setCurrentIndex(0);
+    fraScreenHdr->hide();
+    fraWatermark->hide();
+    cmdBack->setEnabled(false);
+    cmdNext->setEnabled(true);
+    cmdCancel->setEnabled(true);
+
+    setFixedSize(620, 460);
+}
+
+QWidget* frmMain::BuildHeader() {
+    auto* hdr = new QWidget(this);
+    hdr->setObjectName(QStringLiteral("fraScreenHdr"));
+    hdr->setAutoFillBackground(true);
+    QPalette pal = hdr->palette();
+    pal.setColor(QPalette::Window, pal.color(QPalette::Base));
+    hdr->setPalette(pal);
+    auto* outer = new QVBoxLayout(hdr);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+    auto* row = new QHBoxLayout();
+    row->setContentsMargins(20, 10, 12, 10);
+    auto* texts = new QVBoxLayout();
+    texts->setSpacing(4);
+    lblScrnTitle = new QLabel(hdr);
+    lblScrnTitle->setObjectName(QStringLiteral("lblScrnTitle"));
+    QFont bold = lblScrnTitle->font();
+    bold.setBold(true);
+    lblScrnTitle->setFont(bold);
+    lblScrnSubTitle = new QLabel(hdr);
+    lblScrnSubTitle->setObjectName(QStringLiteral("lblScrnSubTitle"));
+    lblScrnSubTitle->setContentsMargins(16, 0, 0, 0);
+    texts->addWidget(lblScrnTitle);
+    texts->addWidget(lblScrnSubTitle);
+    row->addLayout(texts, 1);
+    imgLogo = new QLabel(hdr);
+    imgLogo->setObjectName(QStringLiteral("imgLogo"));
+    imgLogo->setPixmap(WizardPicture(WizardPictureKind::Logo));
+    row->addWidget(imgLogo, 0, Qt::AlignVCenter);
+    outer->addLayout(row);
+    auto* line = MakeEtchedLine(hdr);
+    line->setObjectName(QStringLiteral("l3dTopLine"));
+    outer->addWidget(line);
+    return hdr;
+}
+
+QWidget* frmMain::BuildButtonBand() {
+    auto* band = new QWidget(this);
+    band->setObjectName(QStringLiteral("fraBottomBack"));
+    auto* outer = new QVBoxLayout(band);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+    auto* line = MakeEtchedLine(band);
+    line->setObjectName(QStringLiteral("l3dBottomLine"));
+    outer->addWidget(line);
+    auto* row = new QHBoxLayout();
+    row->setContentsMargins(12, 10, 12, 10);
+    row->addStretch(1);
+    cmdBack = new QPushButton(QStringLiteral("< &Back"), band);
+    cmdBack->setObjectName(QStringLiteral("cmdBack"));
+    cmdNext = new QPushButton(QStringLiteral("&Next >"), band);
+    cmdNext->setObjectName(QStringLiteral("cmdNext"));
+    cmdCancel = new QPushButton(QStringLiteral("Cancel"), band);
+    cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
+    for (auto* b : {cmdBack, cmdNext, cmdCancel}) b->setMinimumWidth(88);
+    row->addWidget(cmdBack);
+    row->addSpacing(2);
+    row->addWidget(cmdNext);
+    row->addSpacing(10);
+    row->addWidget(cmdCancel);
+    outer->addLayout(row);
+    connect(cmdNext, &QPushButton::clicked, this, &frmMain::cmdNext_Click);
+    connect(cmdBack, &QPushButton::clicked, this, &frmMain::cmdBack_Click);
+    connect(cmdCancel, &QPushButton::clicked, this, &frmMain::cmdCancel_Click);
+    // The Esc key presses Cancel, as the window's cancel button.
+    auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(esc, &QShortcut::activated, this, [this] {
+        if (cmdCancel->isEnabled() && cmdCancel->isVisible()) cmdCancel->click();
+    });
+    return band;
+}
+
+QWidget* frmMain::BuildWelcomePage() {
+    auto* page = new QWidget();
+    auto* row = new QHBoxLayout(page);
+    row->setContentsMargins(0, 0, 0, 0);
+    auto* img = new QLabel(page);
+    img->setObjectName(QStringLiteral("imgWizard"));
+    img->setPixmap(WizardPicture(WizardPictureKind::Wizard));
+    img->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    row->addWidget(img);
+    auto* col = new QVBoxLayout();
+    col->setContentsMargins(20, 20, 20, 12);
+    col->setSpacing(14);
+    col->addWidget(MakeLargeLabel(QStringLiteral("Welcome to Loomvale"), page));
+    col->addWidget(MakeLabel(
+        QStringLiteral("Loomvale finds resources in program files on your system and extracts them to a folder."),
+        page));
+    col->addWidget(MakeLabel(QStringLiteral("Click on next to continue."), page));
+    col->addStretch(1);
+    auto* notice = MakeLabel(QStringLiteral("Copyright \u00A9 2026 the Loomvale developers. Free software."), page);
+    notice->setObjectName(QStringLiteral("lblCopyright"));
+    auto* contact = MakeLabel(QStringLiteral("Contact: loomvale@example.org"), page);
+    contact->setObjectName(QStringLiteral("lblContact"));
+    for (auto* l : {notice, contact}) {
+        QFont f = l->font();
+        f.setPointSizeF(f.pointSizeF() * 0.85);
+        l->setFont(f);
+        l->setEnabled(false);
+        col->addWidget(l);
+    }
+    row->addLayout(col, 1);
+    return page;
+}
+
+QWidget* frmMain::BuildSearchModePage() {
+    auto* page = new QWidget();
+    auto* grid = new QGridLayout(page);
+    grid->setContentsMargins(30, 14, 24, 10);
+    grid->setHorizontalSpacing(6);
+    grid->setVerticalSpacing(6);
+    grid->setColumnMinimumWidth(0, 18);
+    grid->addWidget(
+        MakeLabel(QStringLiteral("Please specify whether the entire system, a folder, or a single file should be searched."),
+                  page),
+        0, 0, 1, 4);
+    grid->setRowMinimumHeight(1, 4);
+
+    optSearchFile = new QRadioButton(QStringLiteral("Single File:"), page);
+    optSearchFile->setObjectName(QStringLiteral("optSearchFile"));
+    txtFile = new QLineEdit(page);
+    txtFile->setObjectName(QStringLiteral("txtFile"));
+    cmdBrowseFile = new QPushButton(QStringLiteral("..."), page);
+    cmdBrowseFile->setObjectName(QStringLiteral("cmdBrowseFile"));
+    grid->addWidget(optSearchFile, 2, 0, 1, 2);
+    grid->addWidget(txtFile, 2, 2);
+    grid->addWidget(cmdBrowseFile, 2, 3);
+
+    optSearchSystem = new QRadioButton(QStringLiteral("All hard drives"), page);
+    optSearchSystem->setObjectName(QStringLiteral("optSearchSystem"));
+    grid->addWidget(optSearchSystem, 3, 0, 1, 4);
+    optSearchFolder = new QRadioButton(QStringLiteral("Specify folder:"), page);
+    optSearchFolder->setObjectName(QStringLiteral("optSearchFolder"));
+    grid->addWidget(optSearchFolder, 4, 0, 1, 4);
+
+    txtFolder = new QLineEdit(page);
+    txtFolder->setObjectName(QStringLiteral("txtFolder"));
+    cmdBrowse = new QPushButton(QStringLiteral("..."), page);
+    cmdBrowse->setObjectName(QStringLiteral("cmdBrowse"));
+    grid->addWidget(txtFolder, 5, 1, 1, 2);
+    grid->addWidget(cmdBrowse, 5, 3);
+    chkSubFolders = new QCheckBox(QStringLiteral("Look in sub&folders"), page);
+    chkSubFolders->setObjectName(QStringLiteral("chkSubFolders"));
+    grid->addWidget(chkSubFolders, 6, 1, 1, 3);
+    for (auto* b : {cmdBrowseFile, cmdBrowse}) b->setFixedWidth(32);
+    grid->setRowStretch(7, 1);
+
+    auto* bottom = new QHBoxLayout();
+    fraMask = new QGroupBox(QStringLiteral("Search mask"), page);
+    fraMask->setObjectName(QStringLiteral("fraMask"));
+    auto* maskLayout = new QVBoxLayout(fraMask);
+    auto* maskLabel = new QLabel(QStringLiteral("Include the following files in the &search:"), fraMask);
+    txtMask = new QLineEdit(fraMask);
+    txtMask->setObjectName(QStringLiteral("txtMask"));
+    maskLabel->setBuddy(txtMask);
+    maskLayout->addWidget(maskLabel);
+    maskLayout->addWidget(txtMask);
+    maskLayout->addStretch(1);
+
+    fraPerformance = new QGroupBox(QStringLiteral("Acceleration"), page);
+    fraPerformance->setObjectName(QStringLiteral("fraPerformance"));
+    auto* perfLayout = new QVBoxLayout(fraPerformance);
+    sldAccel = new QSlider(Qt::Horizontal, fraPerformance);
+    sldAccel->setObjectName(QStringLiteral("sldAccel"));
+    sldAccel->setRange(1, 5);
+    sldAccel->setPageStep(1);
+    sldAccel->setTickPosition(QSlider::TicksBelow);
+    sldAccel->setTickInterval(1);
+    lblPriority = new QLabel(fraPerformance);
+    lblPriority->setObjectName(QStringLiteral("lblPriority"));
+    lblPriority->setAlignment(Qt::AlignHCenter);
+    perfLayout->addWidget(sldAccel);
+    perfLayout->addWidget(lblPriority);
+    perfLayout->addStretch(1);
+
+    cmdAdvanced = new QPushButton(QStringLiteral("A&dvanced >>"), page);
+    cmdAdvanced->setObjectName(QStringLiteral("cmdAdvanced"));
+    bottom->addWidget(fraMask, 3);
+    bottom->addWidget(fraPerformance, 2);
+    bottom->addStretch(0);
+    bottom->addWidget(cmdAdvanced, 0, Qt::AlignBottom | Qt::AlignRight);
+    fraMask->hide();
+    fraPerformance->hide();
+    grid->addLayout(bottom, 8, 0, 1, 4);
+    grid->setColumnStretch(2, 1);
+
+    connect(optSearchSystem, &QRadioButton::clicked, this, &frmMain::optSearchSystem_Click);
+    connect(optSearchFolder, &QRadioButton::clicked, this, &frmMain::optSearchFolder_Click);
+    connect(optSearchFile, &QRadioButton::clicked, this, &frmMain::optSearchFile_Click);
+    connect(cmdAdvanced, &QPushButton::clicked, this, &frmMain::cmdAdvanced_Click);
+    connect(cmdBrowse, &QPushButton::clicked, this, &frmMain::cmdBrowse_Click);
+    connect(cmdBrowseFile, &QPushButton::clicked, this, &frmMain::cmdBrowseFile_Click);
+    connect(sldAccel, &QSlider::valueChanged, this, &frmMain::sldAccel_Change);
+
+    return page;
+}
+
+QWidget* frmMain::BuildResourceTypesPage() {
+    auto* page = new QWidget();
+    auto* col = new QVBoxLayout(page);
+    col->setContentsMargins(30, 14, 30, 14);
+    col->addWidget(MakeLabel(QStringLiteral("Choose the resource types you want to extract."), page));
+    lvResTypes = new QListWidget(page);
+    lvResTypes->setObjectName(QStringLiteral("lvResTypes"));
+    lvResTypes->setIconSize(QSize(16, 16));
+    lvResTypes->setSelectionMode(QAbstractItemView::SingleSelection);
+    col->addWidget(lvResTypes, 1);
+    return page;
+}
+
+QWidget* frmMain::BuildDestinationPage() {
+    auto* page = new QWidget();
+    auto* col = new QVBoxLayout(page);
+    col->setContentsMargins(30, 14, 30, 14);
+    col->setSpacing(10);
+    col->addWidget(MakeLabel(QStringLiteral("Please specify the folder where the extacted resources will be saved."), page));
+    auto* row = new QHBoxLayout();
+    txtDestPath = new QLineEdit(page);
+    txtDestPath->setObjectName(QStringLiteral("txtDestPath"));
+    cmdBrowseDest = new QPushButton(QStringLiteral("..."), page);
+    cmdBrowseDest->setObjectName(QStringLiteral("cmdBrowseDest"));
+    cmdBrowseDest->setFixedWidth(32);
+    row->addWidget(txtDestPath, 1);
+    row->addWidget(cmdBrowseDest);
+    col->addLayout(row);
+    col->addStretch(1);
+    connect(cmdBrowseDest, &QPushButton::clicked, this, &frmMain::cmdBrowseDest_Click);
+    return page;
+}
+
+QWidget* frmMain::BuildReadyPage() {
+    auto* page = new QWidget();
+    auto* col = new QVBoxLayout(page);
+    col->setContentsMargins(30, 14, 30, 14);
+    col->addWidget(MakeLabel(
+        QStringLiteral("Click on finish to start the search. The process may take several minutes."), page));
+    col->addStretch(1);
+    return page;
+}
+
+QWidget* frmMain::BuildProgressPage() {
+    auto* page = new QWidget();
+    auto* col = new QVBoxLayout(page);
+    col->setContentsMargins(30, 12, 30, 12);
+    col->setSpacing(8);
+    auto* top = new QHBoxLayout();
+    lblStatus = MakeLabel(QString(), page);
+    lblStatus->setObjectName(QStringLiteral("lblStatus"));
+    lblStatus->setMinimumHeight(lblStatus->fontMetrics().lineSpacing() * 2 + 4);
+    lblStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    top->addWidget(lblStatus, 1);
+    aniAnim = MakeAnimation(page);
+    aniAnim->setObjectName(QStringLiteral("aniAnim"));
+    top->addWidget(aniAnim, 0, Qt::AlignTop);
+    col->addLayout(top);
+
+    l3dProgressBack = MakeSunkenFrame(page);
+    l3dProgressBack->setObjectName(QStringLiteral("l3dProgressBack"));
+    auto* frameLayout = new QVBoxLayout(l3dProgressBack);
+    frameLayout->setContentsMargins(2, 2, 2, 2);
+    prbProgress = new QProgressBar(l3dProgressBack);
+    prbProgress->setObjectName(QStringLiteral("prbProgress"));
+    prbProgress->setRange(0, 50);
+    prbProgress->setValue(0);
+    prbProgress->setTextVisible(false);
+    prbProgress->setFixedHeight(16);
+    frameLayout->addWidget(prbProgress);
+    l3dProgressBack->hide();
+    // Keep the layout steady whether the frame shows or not.
+    QSizePolicy keep = l3dProgressBack->sizePolicy();
+    keep.setRetainSizeWhenHidden(true);
+    l3dProgressBack->setSizePolicy(keep);
+    col->addWidget(l3dProgressBack);
+
+    lvResStats = new QTreeWidget(page);
+    lvResStats->setObjectName(QStringLiteral("lvResStats"));
+    lvResStats->setColumnCount(2);
+    lvResStats->setHeaderLabels({QStringLiteral("Resource type"), QStringLiteral("Found")});
+    lvResStats->setRootIsDecorated(false);
+    lvResStats->setIconSize(QSize(16, 16));
+    lvResStats->setSelectionMode(QAbstractItemView::NoSelection);
+    lvResStats->setFocusPolicy(Qt::NoFocus);
+    col->addWidget(lvResStats, 1);
+    return page;
+}
+
+QWidget* frmMain::BuildFinishPage() {
+    auto* page = new QWidget();
+    auto* col = new QVBoxLayout(page);
+    col->setContentsMargins(20, 20, 20, 12);
+    col->setSpacing(14);
+    col->addWidget(MakeLargeLabel(QStringLiteral("Search finished"), page));
+    col->addWidget(MakeLabel(QStringLiteral("Loomvale has finished the search. Click on Show resources to open the "
+                                            "destination folder containing the extracted resources."),
+                             page));
+    auto* frame = new QFrame(page);
+    frame->setObjectName(QStringLiteral("fraShowFolder"));
+    frame->setFrameShape(QFrame::StyledPanel);
+    frame->setFrameShadow(QFrame::Sunken);
+    auto* fl = new QHBoxLayout(frame);
+    fl->setContentsMargins(12, 10, 12, 10);
+    cmdShowFolder = new QPushButton(QStringLiteral("Show Resources"), frame);
+    cmdShowFolder->setObjectName(QStringLiteral("cmdShowFolder"));
+    fl->addWidget(cmdShowFolder);
+    fl->addStretch(1);
+    col->addWidget(frame);
+    col->addWidget(MakeLabel(QStringLiteral("Click on close to exit Loomvale"), page));
+    col->addStretch(1);
+    connect(cmdShowFolder, &QPushButton::clicked, this, &frmMain::cmdShowFolder_Click);
+    return page;
+}
+
+// ---------------------------------------------------------------- navigation
+
+void frmMain::cmdNext_Click() { GoToPage(static_cast<int16_t>(CurPage + 1)); }
+void frmMain::cmdBack_Click() { GoToPage(static_cast<int16_t>(CurPage - 1)); }
+
+void frmMain::GoToPage(int16_t NewPage) {
+    if (unloaded_) return;
+    if (LeavePage(CurPage)) return;
+    CurPage = NewPage;
+    if (NewPage < 0) return;
+    if (NewPage > kPageCount - 1) {
+        cmdCancel_Click();
+        return;
+    }
+    setUpdatesEnabled(false);
+    lblScrnTitle->setText(ScreenTitles[NewPage]);
+    lblScrnSubTitle->setText(ScreenSubTitles[NewPage]);
+    EnterPage(NewPage);
+    fraScreen->setCurrentIndex(NewPage);
+    if (NewPage < 1) {
+        fraScreenHdr->hide();
+        cmdBack->setEnabled(false);
+    } else {
+        fraWatermark->hide();
+        fraScreenHdr->show();
+        fraScreenHdr->raise();
+        cmdBack->setEnabled(true);
+    }
+    switch (NewPage) {
+        case 0:
+            cmdBack->setEnabled(false);
+            cmdNext->setText(QStringLiteral("&Next >"));
+            break;
+        case 1:
+        case 2:
+        case 3:
+            cmdBack->setEnabled(true);
+            cmdNext->setText(QStringLiteral("&Next >"));
+            break;
+        case 4:
+            cmdBack->setEnabled(true);
+            cmdNext->setText(QStringLiteral("Start"));
+            break;
+        case 5:
+            cmdBack->setEnabled(false);
+            cmdNext->setEnabled(false);
+            break;
+        case 6:
+            cmdBack->setEnabled(false);
+            cmdNext->setEnabled(false);
+            fraScreenHdr->hide();
+            fraWatermark->show();
+            fraWatermark->raise();
+            break;
+        default: break;
+    }
+    setUpdatesEnabled(true);
+    if (NewPage == Progress) {
+        repaint();
+        StartSearch();
+    }
+}
+
+bool frmMain::LeavePage(int16_t page) {
+    switch (page) {
+        case SearchMode:
+            SearchSystem = optSearchSystem->isChecked() ? kTrue : kFalse;
+            SearchFile = optSearchFile->isChecked() ? kTrue : kFalse;
+            FolderPath = S(txtFolder->text());
+            SubFolders = chkSubFolders->checkState() != Qt::Unchecked ? kTrue : kFalse;
+            FileMask = S(txtMask->text());
+            return optSearchFolder->isChecked() ? FolderNotFound(S(txtFolder->text())) : false;
+        case ResourceTypes:
+            for (int k = 0; k < engine::kResKindCount; ++k)
+                Types[k] = lvResTypes->item(k)->checkState() == Qt::Checked ? kTrue : kFalse;
+            return NoResTypeChosen();
+        case Destination:
+            DestPath = S(txtDestPath->text());
+            return CreateDestFolders(DestPath);
+        case Progress:
+            StopAnimation(aniAnim);
+            DeleteAnimFile();
+            return false;
+        default: return false;
+    }
+}
+
+void frmMain::EnterPage(int16_t page) {
+    switch (page) {
+        case SearchMode:
+            if (SearchSystem) {
+                optSearchSystem->setChecked(true);
+                optSearchSystem_Click();
+            } else {
+                optSearchFolder->setChecked(true);
+                optSearchFolder_Click();
+            }
+            txtFolder->setText(Q(FolderPath));
+            chkSubFolders->setCheckState(SubFolders ? Qt::Checked : Qt::Unchecked);
+            txtMask->setText(Q(FileMask));
+            {
+                // The handler must run even when the position does not change.
+                const QSignalBlocker block(sldAccel);
+                sldAccel->setValue(Priority);
+            }
+            sldAccel_Change();
+            break;
+        case ResourceTypes:
+            for (int k = 0; k < engine::kResKindCount; ++k)
+                lvResTypes->item(k)->setCheckState(Types[k] ? Qt::Checked : Qt::Unchecked);
+            break;
+        case Destination: txtDestPath->setText(Q(DestPath)); break;
+        case Progress:
+            FillStatsList();
+            AnimFile = LoadAnim("FINDFILES");
+            PlayAnimation(aniAnim);
+            RemoveCloseMenu();
+            break;
+        case Finish:
+            setWindowTitle(QStringLiteral("Loomvale"));
+            cmdCancel->setText(QStringLiteral("Close"));
+            break;
+        default: break;
+    }
+}
+
+void frmMain::cmdCancel_Click() {
+    if (CurPage != Progress) {
+        // The button closes the window even after the run took away the close box.
+        closeRequested_ = true;
+        close();
+        return;
+    }
+    if (MsgBox("Are you sure you want to cancel the search?", MsgButtons::YesNo, MsgIcon::Exclamation) ==
+        MsgResult::Yes) {
+        cmdCancel->setEnabled(false);
+        CancelSearch = kTrue;
+        closeRequested_ = true;
+        close();
+    }
+}
+
+// ---------------------------------------------------------------- option pages
+
+void frmMain::optSearchSystem_Click() {
+    for (QWidget* w : std::initializer_list<QWidget*>{txtFolder, cmdBrowse, chkSubFolders, txtFile, cmdBrowseFile})
+        w->setEnabled(false);
+}
+
+void frmMain::optSearchFolder_Click() {
+    for (QWidget* w : std::initializer_list<QWidget*>{txtFolder, cmdBrowse, chkSubFolders}) w->setEnabled(true);
+    for (QWidget* w : std::initializer_list<QWidget*>{txtFile, cmdBrowseFile}) w->setEnabled(false);
+}
+
+void frmMain::optSearchFile_Click() {
+    for (QWidget* w : std::initializer_list<QWidget*>{txtFolder, cmdBrowse, chkSubFolders}) w->setEnabled(false);
+    for (QWidget* w : std::initializer_list<QWidget*>{txtFile, cmdBrowseFile}) w->setEnabled(true);
+}
+
+void frmMain::cmdAdvanced_Click() {
+    cmdAdvanced->hide();
+    fraMask->show();
+    fraPerformance->show();
+}
+
+void frmMain::sldAccel_Change() {
+    const int pos = sldAccel->value();
+    lblPriority->setText(QString::fromLatin1(kPriorityLabels[pos - 1]));
+    Priority = static_cast<int16_t>(pos);
+}
+
+void frmMain::cmdBrowse_Click() {
+    const std::string path = BrowseForFolder(this, "Choose a folder to start search from.");
+    if (!path.empty()) txtFolder->setText(Q(path));
+}
+
+void frmMain::cmdBrowseDest_Click() {
+    const std::string path = BrowseForFolder(this, "Choose folder to extract files to.");
+    if (!path.empty()) txtDestPath->setText(Q(path));
+}
+
+void frmMain::cmdBrowseFile_Click() {
+    int32_t index = 1;
+    const std::string path = ShowFileDialog(this, std::string(), "Program Files (*.exe;*.dll;*.ocx)|*.exe;*.dll;*.ocx",
+                                            index, "Load Program File", true);
+    if (!path.empty()) txtFile->setText(Q(path));
+}
+
+void frmMain::FillResTypes() {
+    lvResTypes->clear();
+    for (int k = 0; k < engine::kResKindCount; ++k) {
+        auto* item = new QListWidgetItem(KindIcon(k), QString::fromLatin1(engine::kKinds[k].label), lvResTypes);
+        item->setData(Qt::UserRole, QString::fromLatin1(engine::kKinds[k].key));
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+        item->setCheckState(Qt::Unchecked);
+    }
+}
+
+bool frmMain::FolderNotFound(const std::string& path) {
+    if (!platform::PathIsDirectoryA(path)) {
+        MsgBox("The folder could not be found.\r\nPlease specify a valid folder.", MsgButtons::OK, MsgIcon::Critical);
+        txtFolder->setFocus();
+        return true;
+    }
+    return false;
+}
+
+bool frmMain::NoResTypeChosen() {
+    for (int k = 0; k < engine::kResKindCount; ++k)
+        if (Types[k]) return false;
+    MsgBox("Please choose at least one resource type.", MsgButtons::OK, MsgIcon::Critical);
+    lvResTypes->setFocus();
+    return true;
+}
+
+bool frmMain::CreateDestFolders(const std::string& dest) {
+    const std::string folder = platform::AddBackslash(dest);
+    auto invalid = [this] {
+        MsgBox("The specified folder is invalid.\r\nPlease type another name.", MsgButtons::OK, MsgIcon::Critical);
+        txtDestPath->setFocus();
+        return true;
+    };
+    if (mkdir(folder.c_str(), 0777) != 0) {
+        if (errno == EEXIST) {
+            if (MsgBox("The specified folder already exists.\r\nDo you want to continue?", MsgButtons::YesNo,
+                       MsgIcon::Exclamation) != MsgResult::Yes) {
+                txtDestPath->setFocus();
+                return true;
+            }
+        } else if (errno == ENOENT || errno == ENOTDIR) {
+            return invalid();
+        }
+    }
+    for (int k = 0; k < engine::kResKindCount; ++k) {
+        if (!Types[k]) continue;
+        const std::string sub = folder + engine::kKinds[k].folder;
+        if (mkdir(sub.c_str(), 0777) != 0 && (errno == ENOENT || errno == ENOTDIR)) return invalid();
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------- the run
+
+void frmMain::FillStatsList() {
+    lvResStats->clear();
+    for (int k = 0; k < engine::kResKindCount; ++k) {
+        if (!Types[k]) continue;
+        auto* row = new QTreeWidgetItem(lvResStats);
+        row->setIcon(0, KindIcon(k));
+        row->setText(0, QString::fromLatin1(engine::kKinds[k].label));
+        row->setText(1, QStringLiteral("0"));
+        row->setData(0, Qt::UserRole, QString::fromLatin1(engine::kKinds[k].key));
+    }
+    AutoSizeColumns(lvResStats);
+}
+
+void frmMain::AutoSizeColumns(QTreeWidget* list) {
+    for (int i = 0; i < list->columnCount(); ++i) {
+        list->resizeColumnToContents(i);
+        // Never narrower than the header's own text.
+        const int header = list->header()->sectionSizeHint(i);
+        if (list->columnWidth(i) < header) list->setColumnWidth(i, header);
+    }
+    // The first column takes what is left, the count stays at the right.
+    const int rest = list->viewport()->width() - list->columnWidth(1);
+    if (rest > list->columnWidth(0)) list->setColumnWidth(0, rest);
+}
+
+std::string frmMain::LoadAnim(const char* resId) {
+    // Created exclusively under a unique name, so no existing file is touched.
+    std::string pattern = platform::AddBackslash(S(QDir::tempPath())) + "ifrXXXXXX";
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    const int fd = mkstemp(buf.data());
+    if (fd < 0) return {};
+    const std::string path(buf.data());
+    const QByteArray clip = AnimationClip(resId);
+    const char* p = clip.constData();
+    qsizetype left = clip.size();
+    bool ok = true;
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            ok = false;
+            break;
+        }
+        p += n;
+        left -= n;
+    }
+    ::close(fd);
+    if (ok) OpenAnimation(aniAnim, Q(path));
+    return path;
+}
+
+void frmMain::DeleteAnimFile() {
+    if (!AnimFile.empty()) {
+        CloseAnimation(aniAnim);
+        ::unlink(AnimFile.c_str());
+        AnimFile.clear();
+    }
+}
+
+void frmMain::RemoveCloseMenu() {
+    if (closeRemoved_) return;
+    closeRemoved_ = true;
+    const bool shown = isVisible();
+    setWindowFlags((windowFlags() | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint) &
+                   ~Qt::WindowCloseButtonHint);
+    // Changing the flags hides a top-level window.
+    if (shown) show();
+}
+
+void frmMain::SetStatus(const QString& text) {
+    lblStatus->setText(ForLabel(text));
+    lblStatus->repaint();
+}
+
+void frmMain::ShowProgressFrame() { l3dProgressBack->show(); }
+
+void frmMain::StartSearch() {
+    ApplyPriority();
+    countedDirs_ = false;
+    if (SearchSystem) {
+        cmdCancel->setEnabled(false);
+        SetStatus(kWaitLine + QStringLiteral("Initializing..."));
+#ifdef LOOMVALE_HAVE_SEARCH
+        TotalDirs = SearchCore->Core().GetDirCount(true, "/");
+#endif
+        countedDirs_ = true;
+        ShowProgressFrame();
+        SetStatus(kWaitLine);
+        cmdCancel->setEnabled(true);
+        StartTicks = static_cast<int32_t>(TickSource()());
+#ifdef LOOMVALE_HAVE_SEARCH
+        SearchCore->Core().SearchSystemForFiles(FileMask);
+#else
+        SearchCore_SearchFinished();
+#endif
+    } else if (SearchFile) {
+        cmdCancel->setEnabled(false);
+        SetStatus(kWaitLine + QStringLiteral("Initializing..."));
+        ShowProgressFrame();
+        cmdCancel->setEnabled(true);
+        std::string file = S(txtFile->text());
+        Scan(file);
+        if (!unloaded_) cmdNext_Click();
+    } else {
+        if (SubFolders) {
+            cmdCancel->setEnabled(false);
+            SetStatus(kWaitLine + QStringLiteral("Initializing..."));
+#ifdef LOOMVALE_HAVE_SEARCH
+            TotalDirs = SearchCore->Core().GetDirCount(false, FolderPath);
+#endif
+            countedDirs_ = true;
+            ShowProgressFrame();
+            cmdCancel->setEnabled(true);
+        }
+        SetStatus(kWaitLine);
+        StartTicks = static_cast<int32_t>(TickSource()());
+#ifdef LOOMVALE_HAVE_SEARCH
+        SearchCore->Core().SearchForFiles(FolderPath, SubFolders != kFalse, FileMask);
+#else
+        SearchCore_SearchFinished();
+#endif
+    }
+}
+
+void frmMain::Scan(std::string& path) {
+#ifdef LOOMVALE_HAVE_ENGINE
+    engine::ExtractResources(path, Types, this, DestPath);
+#else
+    (void)path;
+#endif
+}
+
+void frmMain::SearchCore_FileFound(std::string& FileName, int32_t& FileCount, int32_t& DirCount,
+                                   engine::VBBool& Cancel) {
+    // Once the window has unloaded the program is over: nothing more is scanned.
+    if (unloaded_) {
+        Cancel = kTrue;
+        return;
+    }
+    if (CancelSearch) Cancel = kTrue;
+    if (countedDirs_) UpdateProgress(DirCount);
+    Scan(FileName);
+    if (FileCount % 10 == 0) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        if (CancelSearch || unloaded_) Cancel = kTrue;
+    }
+}
+
+void frmMain::SearchCore_SearchFinished() {
+    if (!unloaded_) cmdNext_Click();
+}
+
+void frmMain::ResFound(int32_t& ResType, engine::ResName&) {
+    if (ResType < 0 || ResType >= engine::kResKindCount) return;
+    const QString key = QString::fromLatin1(engine::kKinds[ResType].key);
+    for (int i = 0; i < lvResStats->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* row = lvResStats->topLevelItem(i);
+        if (row->data(0, Qt::UserRole).toString() == key) {
+            row->setText(1, QString::number(row->text(1).toLongLong() + 1));
+            return;
+        }
+    }
+}
+
+void frmMain::UpdateProgress(int32_t DirCount) {
+    int value = 0;
+    if (!ProgressValue(DirCount, TotalDirs, value)) return;
+    if (value == prbProgress->value() || value > 50) return;
+    prbProgress->setValue(value);
+    setWindowTitle(QStringLiteral("Loomvale - %1% completed").arg(value * 2));
+    const int32_t elapsed = static_cast<int32_t>(TickSource()() - static_cast<uint32_t>(StartTicks));
+    int32_t estimate = 0;
+    if (!RemainingEstimate(TotalDirs, DirCount, elapsed, estimate)) return;
+    SetStatus(kWaitLine + QStringLiteral("Remaining time: ") + Q(RemainingText(estimate)));
+}
+
+bool frmMain::IsWin2000OrLater() {
+    platform::OSVERSIONINFOA info;
+    if (!platform::GetVersionExA(info)) return false;
+    return info.dwMajorVersion > 5 || (info.dwMajorVersion == 5 && info.dwMinorVersion > 0) ||
+           (info.dwMajorVersion == 5 && info.dwMinorVersion == 0 && info.dwBuildNumber >= 2195);
+}
+
+uint32_t frmMain::PriorityClassFromSetting() const {
+    static constexpr uint32_t kClasses[] = {platform::IDLE_PRIORITY_CLASS, platform::BELOW_NORMAL_PRIORITY_CLASS,
+                                            platform::NORMAL_PRIORITY_CLASS, platform::ABOVE_NORMAL_PRIORITY_CLASS,
+                                            platform::HIGH_PRIORITY_CLASS};
+    // A stored position outside the slider's range counts as the nearest end.
+    const int pos = Priority < 1 ? 1 : (Priority > 5 ? 5 : Priority);
+    uint32_t cls = kClasses[pos - 1];
+    if (!IsWin2000OrLater() && (cls == 0x4000 || cls == 0x8000)) cls /= 256;
+    return cls;
+}
+
+void frmMain::ApplyPriority() {
+    const uint32_t cls = PriorityClassFromSetting();
+    const platform::ProcessHandle h = platform::OpenProcess(
+        platform::PROCESS_QUERY_INFORMATION | platform::PROCESS_SET_INFORMATION | platform::PROCESS_VM_READ, false,
+        platform::GetCurrentProcessId());
+    if (h) {
+        platform::SetPriorityClass(h, cls);
+        platform::CloseHandle(h);
+    }
+}
+
+void frmMain::cmdShowFolder_Click() {
+    if (OpenFolderService()) OpenFolderService()(Q(DestPath));
+}
+
+}  // namespace wizard

@@ -1,0 +1,188 @@
+// The program's one window: a wizard of seven pages (welcome, search mode,
+// resource types, destination, ready, search in progress, finish) that
+// collects the options of a search, runs it and opens the result.
+#pragma once
+
+#include "engine/ResTypes.h"
+
+#include <QString>
+#include <QWidget>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+class QAbstractButton;
+class QCheckBox;
+class QCloseEvent;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QSlider;
+class QStackedWidget;
+class QTreeWidget;
+
+namespace wizard {
+
+class SearchEvents;
+
+class frmMain : public QWidget, public engine::IResOwner {
+    Q_OBJECT
+
+public:
+    static constexpr int16_t kPageCount = 7;
+    enum Page : int16_t { Welcome, SearchMode, ResourceTypes, Destination, Ready, Progress, Finish };
+
+    explicit frmMain(QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    // How the program ends once the window has unloaded; tests replace it.
+    static void SetProgramEndHook(std::function<void()> hook);
+    // Opens a folder in the desktop's file manager; tests replace it.
+    static void SetOpenFolderService(std::function<void(const QString&)> service);
+    // Millisecond tick count used for the remaining-time estimate; tests replace it.
+    static void SetTickSource(std::function<uint32_t()> ticks);
+
+    // Options, filled by the option pages and the settings.
+    engine::VBBool SearchSystem = engine::kTrue;
+    engine::VBBool SearchFile = engine::kFalse;
+    std::string FolderPath;
+    engine::VBBool SubFolders = engine::kTrue;
+    std::string FileMask;
+    engine::ResTypes Types;
+    std::string DestPath;
+    int16_t Priority = 3;
+
+    // The run's own state.
+    std::string AnimFile;
+    engine::VBBool CancelSearch = engine::kFalse;
+    int32_t TotalDirs = 0;
+    int32_t StartTicks = 0;
+
+    int16_t CurPage = 0;
+    std::array<QString, kPageCount> ScreenTitles;
+    std::array<QString, kPageCount> ScreenSubTitles;
+
+    // Navigation.
+    void GoToPage(int16_t NewPage);
+    bool LeavePage(int16_t page);
+    void EnterPage(int16_t page);
+
+    // Checks: true keeps the wizard on the page, after telling the user.
+    bool FolderNotFound(const std::string& path);
+    bool NoResTypeChosen();
+    bool CreateDestFolders(const std::string& dest);
+
+    // Engine owner: one more resource of the kind ResType was written.
+    void ResFound(int32_t& ResType, engine::ResName& ResName) override;
+
+    // Search events.
+    void SearchCore_FileFound(std::string& FileName, int32_t& FileCount, int32_t& DirCount, engine::VBBool& Cancel);
+    void SearchCore_SearchFinished();
+
+    // The progress display for DirCount folders met out of TotalDirs.
+    void UpdateProgress(int32_t DirCount);
+    void ApplyPriority();
+    uint32_t PriorityClassFromSetting() const;
+    static bool IsWin2000OrLater();
+
+    bool Unloaded() const { return unloaded_; }
+    bool CloseMenuRemoved() const { return closeRemoved_; }
+
+public slots:
+    void cmdNext_Click();
+    void cmdBack_Click();
+    void cmdCancel_Click();
+    void cmdAdvanced_Click();
+    void cmdShowFolder_Click();
+    void cmdBrowse_Click();
+    void cmdBrowseFile_Click();
+    void cmdBrowseDest_Click();
+    void optSearchSystem_Click();
+    void optSearchFolder_Click();
+    void optSearchFile_Click();
+    void sldAccel_Change();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void Form_Initialize();
+    void Form_Load();
+    void Form_Unload();
+    void InitScreenTitles();
+    void FillResTypes();
+    void FillStatsList();
+    void AutoSizeColumns(QTreeWidget* list);
+    std::string LoadAnim(const char* resId);
+    void DeleteAnimFile();
+    void RemoveCloseMenu();
+    void StartSearch();
+    void SetStatus(const QString& text);
+    void ShowProgressFrame();
+    void Scan(std::string& path);
+
+    void BuildWindow();
+    QWidget* BuildHeader();
+    QWidget* BuildButtonBand();
+    QWidget* BuildWelcomePage();
+    QWidget* BuildSearchModePage();
+    QWidget* BuildResourceTypesPage();
+    QWidget* BuildDestinationPage();
+    QWidget* BuildReadyPage();
+    QWidget* BuildProgressPage();
+    QWidget* BuildFinishPage();
+
+    QStackedWidget* fraScreen = nullptr;
+    std::array<QWidget*, kPageCount> pages_{};
+    QWidget* fraScreenHdr = nullptr;
+    QLabel* lblScrnTitle = nullptr;
+    QLabel* lblScrnSubTitle = nullptr;
+    QLabel* imgLogo = nullptr;
+    QWidget* fraWatermark = nullptr;
+    QLabel* imgWatermark = nullptr;
+    QPushButton* cmdBack = nullptr;
+    QPushButton* cmdNext = nullptr;
+    QPushButton* cmdCancel = nullptr;
+
+    QRadioButton* optSearchFile = nullptr;
+    QRadioButton* optSearchSystem = nullptr;
+    QRadioButton* optSearchFolder = nullptr;
+    QLineEdit* txtFile = nullptr;
+    QLineEdit* txtFolder = nullptr;
+    QPushButton* cmdBrowseFile = nullptr;
+    QPushButton* cmdBrowse = nullptr;
+    QCheckBox* chkSubFolders = nullptr;
+    QGroupBox* fraMask = nullptr;
+    QGroupBox* fraPerformance = nullptr;
+    QLineEdit* txtMask = nullptr;
+    QSlider* sldAccel = nullptr;
+    QLabel* lblPriority = nullptr;
+    QPushButton* cmdAdvanced = nullptr;
+
+    QListWidget* lvResTypes = nullptr;
+    QLineEdit* txtDestPath = nullptr;
+    QPushButton* cmdBrowseDest = nullptr;
+
+    QLabel* lblStatus = nullptr;
+    QWidget* l3dProgressBack = nullptr;
+    QProgressBar* prbProgress = nullptr;
+    QTreeWidget* lvResStats = nullptr;
+    QWidget* aniAnim = nullptr;
+    QPushButton* cmdShowFolder = nullptr;
+
+    std::unique_ptr<SearchEvents> SearchCore;
+    bool countedDirs_ = false;
+    bool closeRemoved_ = false;
+    bool closeRequested_ = false;
+    bool unloaded_ = false;
+};
+
+}  // namespace wizard
