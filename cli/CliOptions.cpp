@@ -32,6 +32,11 @@ const std::vector<OptionRow>& Table() {
              o.quiet = true;
              return true;
          }},
+        {"--version-info", nullptr, "print each file's version (\"FILE: 1.2.3.4\") instead of extracting",
+         [](CliOptions& o, const std::string&, std::string&) {
+             o.versionInfo = true;
+             return true;
+         }},
         {"--help", nullptr, "show this text",
          [](CliOptions& o, const std::string&, std::string&) {
              o.help = true;
@@ -104,6 +109,13 @@ bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error) {
         if (!row->apply(out, value, error)) return false;
     }
     if (out.help) return true;
+    if (out.versionInfo) {
+        if (out.files.empty()) {
+            error = "no program file given";
+            return false;
+        }
+        return true;
+    }
     if (out.dest.empty()) {
         error = "--dest is required";
         return false;

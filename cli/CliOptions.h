@@ -14,6 +14,7 @@ struct CliOptions {
     engine::ResTypes types;         // --types LIST (default: all kinds)
     bool quiet = false;             // --quiet
     bool help = false;              // --help
+    bool versionInfo = false;       // --version-info: print each file's version instead
     std::vector<std::string> files; // FILE...
 };
 

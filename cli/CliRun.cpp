@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "controls/cFileVersion.h"
 #include "engine/mResCore.h"
 #include "platform/MessageBox.h"
 #include "platform/PathUtil.h"
@@ -57,6 +58,20 @@ void PrintSummary(const ExtractRun& run, std::FILE* out) {
         if (run.types[k]) std::fprintf(out, "%s: %ld\n", engine::kKinds[k].label, run.owner.counts[k]);
 }
 
+int PrintVersionInfo(const std::vector<std::string>& files, std::FILE* out) {
+    int status = 0;
+    for (const auto& f : files) {
+        cFileVersion version;
+        if (version.OpenFile(f) != 0) {
+            std::fprintf(out, "%s: %s\n", f.c_str(), version.FileVersion().c_str());
+        } else {
+            std::fprintf(out, "%s: no version information\n", f.c_str());
+            status = 1;
+        }
+    }
+    return status;
+}
+
 int RunExtractCommand(int argc, char** argv) {
     CliOptions opts;
     std::string error;
@@ -68,6 +83,7 @@ int RunExtractCommand(int argc, char** argv) {
         std::fputs(UsageText().c_str(), stdout);
         return 0;
     }
+    if (opts.versionInfo) return PrintVersionInfo(opts.files, stdout);
     if (!PrepareDestination(opts.dest, opts.types, error)) {
         std::fprintf(stderr, "loomvale-extract: %s\n", error.c_str());
         return 2;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "cli/CliOptions.h"
 #include "engine/ResTypes.h"
@@ -39,6 +40,10 @@ bool ExtractOneFile(ExtractRun& run, const std::string& path);
 
 // One line per selected kind, in kind order: "Icon: 3".
 void PrintSummary(const ExtractRun& run, std::FILE* out);
+
+// "FILE: 1.2.3.4" per file, or "FILE: no version information". Returns 0
+// when every file had one, else 1.
+int PrintVersionInfo(const std::vector<std::string>& files, std::FILE* out);
 
 // The whole command; returns the exit code (0 ok, 1 write error, 2 usage).
 int RunExtractCommand(int argc, char** argv);
