@@ -208,7 +208,9 @@ void frmMain::BuildWindow() {
     imgWatermark = new QLabel(fraWatermark);
     imgWatermark->setObjectName(QStringLiteral("imgWatermark"));
     imgWatermark->setPixmap(WizardPicture(WizardPictureKind::Watermark));
-    imgWatermark->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    imgWatermark->setScaledContents(true);
+    imgWatermark->setFixedWidth(164);
+    imgWatermark->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
     wmLayout->addWidget(imgWatermark);
     middle->addWidget(fraWatermark);
 
@@ -323,7 +325,9 @@ QWidget* frmMain::BuildWelcomePage() {
     auto* img = new QLabel(page);
     img->setObjectName(QStringLiteral("imgWizard"));
     img->setPixmap(WizardPicture(WizardPictureKind::Wizard));
-    img->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    img->setScaledContents(true);
+    img->setFixedWidth(164);
+    img->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
     row->addWidget(img);
     auto* col = new QVBoxLayout();
     col->setContentsMargins(20, 20, 20, 12);
@@ -526,6 +530,8 @@ QWidget* frmMain::BuildProgressPage() {
     lvResStats->setIconSize(QSize(16, 16));
     lvResStats->setSelectionMode(QAbstractItemView::NoSelection);
     lvResStats->setFocusPolicy(Qt::NoFocus);
+    lvResStats->header()->setStretchLastSection(false);
+    lvResStats->header()->setSectionResizeMode(0, QHeaderView::Stretch);
     col->addWidget(lvResStats, 1);
     return page;
 }
@@ -819,9 +825,6 @@ void frmMain::AutoSizeColumns(QTreeWidget* list) {
         const int header = list->header()->sectionSizeHint(i);
         if (list->columnWidth(i) < header) list->setColumnWidth(i, header);
     }
-    // The first column takes what is left, the count stays at the right.
-    const int rest = list->viewport()->width() - list->columnWidth(1);
-    if (rest > list->columnWidth(0)) list->setColumnWidth(0, rest);
 }
 
 std::string frmMain::LoadAnim(const char* resId) {

@@ -1,0 +1,291 @@
+// The progress page: stats rows, counting, progress arithmetic as shown,
+// the animation's temporary file, the close box and the cancel question.
+// The search's events are raised by the test from inside the run (the tick
+// count is taken once the page is on show, just before the walk starts).
+#include "WizardHarness.h"
+
+#include "platform/Priority.h"
+#include "platform/SystemVersion.h"
+
+#include <QFileInfo>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+
+using platform::MsgButtons;
+using platform::MsgIcon;
+using platform::MsgResult;
+
+namespace {
+
+class Run : public WizardTest {
+protected:
+    std::function<void()> duringRun;
+    bool ran = false;
+
+    // Folder mode over the (empty) temporary folder; subfolders as asked.
+    void StartFolderRun(bool subFolders, const std::vector<int>& kinds = {0, 1, 2, 3, 4, 5}) {
+        Click("cmdNext");
+        QTest::mouseClick(W<QRadioButton>("optSearchFolder"), Qt::LeftButton, {}, QPoint(6, 6));
+        W<QLineEdit>("txtFolder")->setText(QString::fromStdString(Tmp("")));
+        W<QCheckBox>("chkSubFolders")->setChecked(subFolders);
+        Click("cmdNext");
+        auto* list = W<QListWidget>("lvResTypes");
+        for (int i = 0; i < 6; ++i) list->item(i)->setCheckState(Qt::Unchecked);
+        for (int k : kinds) list->item(k)->setCheckState(Qt::Checked);
+        Click("cmdNext");
+        Click("cmdNext");
+        ASSERT_EQ(form->CurPage, 4);
+        wizard::frmMain::SetTickSource([this] {
+            if (!ran && form->CurPage == 5) {
+                ran = true;
+                if (duringRun) duringRun();
+            }
+            return ticks;
+        });
+        Click("cmdNext");
+        EXPECT_TRUE(ran);
+    }
+
+    // Raises count FileFound events; returns the last Cancel flag.
+    engine::VBBool Files(int count, int32_t dirCount = 1) {
+        engine::VBBool cancel = engine::kFalse;
+        for (int32_t i = 1; i <= count && !cancel; ++i) {
+            std::string name = Tmp("none.dll");
+            int32_t files = i, dirs = dirCount;
+            form->SearchCore_FileFound(name, files, dirs, cancel);
+        }
+        return cancel;
+    }
+
+    QStringList Rows() {
+        QStringList rows;
+        auto* list = W<QTreeWidget>("lvResStats");
+        for (int i = 0; i < list->topLevelItemCount(); ++i)
+            rows << list->topLevelItem(i)->text(0) + QLatin1Char('=') + list->topLevelItem(i)->text(1);
+        return rows;
+    }
+};
+
+TEST_F(Run, StatsRowsForTheChosenKindsAndEachResFoundAddsOne) {
+    StartFolderRun(false, {1, 5});
+    ASSERT_EQ(form->CurPage, 6);
+    EXPECT_EQ(Rows(), (QStringList{QStringLiteral("Icon=0"), QStringLiteral("Web page=0")}));
+    auto* list = W<QTreeWidget>("lvResStats");
+    EXPECT_EQ(list->headerItem()->text(0), QStringLiteral("Resource type"));
+    EXPECT_EQ(list->headerItem()->text(1), QStringLiteral("Found"));
+    EXPECT_FALSE(list->topLevelItem(0)->icon(0).isNull());
+    engine::ResName name = int32_t{7};
+    for (int32_t kind : {1, 1, 1, 5, 0, 6, -1}) form->ResFound(kind, name);
+    EXPECT_EQ(Rows(), (QStringList{QStringLiteral("Icon=3"), QStringLiteral("Web page=1")}));
+}
+
+TEST_F(Run, WithoutSubfoldersNoCountAndNoFrame) {
+    bool frame = true;
+    QString status;
+    duringRun = [&] {
+        frame = W("l3dProgressBack")->isVisible();
+        status = Text("lblStatus");
+        EXPECT_FALSE(W("cmdBack")->isEnabled());
+        EXPECT_FALSE(W("cmdNext")->isEnabled());
+        EXPECT_TRUE(W("cmdCancel")->isEnabled());
+        Files(3, 2);  // no folder total: the bar does not move
+        EXPECT_EQ(W<QProgressBar>("prbProgress")->value(), 0);
+    };
+    StartFolderRun(false);
+    EXPECT_FALSE(frame);
+    EXPECT_EQ(status, QStringLiteral("Please wait while Loomvale is scanning your system for resources.\n"));
+    EXPECT_EQ(form->CurPage, 6);
+}
+
+TEST_F(Run, WithSubfoldersTheFrameShowsAroundTheBar) {
+    bool frame = false;
+    QWidget* barParent = nullptr;
+    duringRun = [&] {
+        frame = W("l3dProgressBack")->isVisible();
+        barParent = W("prbProgress")->parentWidget();
+        const QRect inner = W("prbProgress")->geometry();
+        const QRect outer = W("l3dProgressBack")->rect();
+        EXPECT_TRUE(outer.contains(inner));
+        EXPECT_GT(outer.width(), inner.width());
+        EXPECT_GT(outer.height(), inner.height());
+    };
+    StartFolderRun(true);
+    EXPECT_TRUE(frame);
+    EXPECT_EQ(barParent, W("l3dProgressBack"));
+}
+
+TEST_F(Run, ProgressArithmeticOnScreen) {
+    auto* bar = W<QProgressBar>("prbProgress");
+    EXPECT_EQ(bar->minimum(), 0);
+    EXPECT_EQ(bar->maximum(), 50);
+    const QString wait = QStringLiteral("Please wait while Loomvale is scanning your system for resources.\n");
+    form->StartTicks = 1000;
+    ticks = 1000 + 5000;  // bar moves after 5 s: no estimate yet
+    form->TotalDirs = 200;
+    form->UpdateProgress(101);  // 25.25
+    EXPECT_EQ(bar->value(), 25);
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Loomvale - 50% completed"));
+    EXPECT_EQ(Text("lblStatus"), QString());
+
+    form->TotalDirs = 4;
+    form->UpdateProgress(1);  // 12.5 -> 12
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Loomvale - 24% completed"));
+    form->UpdateProgress(3);  // 37.5 -> 38
+    EXPECT_EQ(bar->value(), 38);
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Loomvale - 76% completed"));
+    form->UpdateProgress(5);  // more folders than counted: nothing changes
+    EXPECT_EQ(bar->value(), 38);
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Loomvale - 76% completed"));
+
+    form->TotalDirs = 1000;
+    ticks = 1000 + 30000;
+    form->UpdateProgress(250);  // 90 s still needed
+    EXPECT_EQ(bar->value(), 12);
+    EXPECT_TRUE(Text("lblStatus").startsWith(wait + QStringLiteral("Remaining time: ")));
+    const QString shown = Text("lblStatus");
+    EXPECT_TRUE(shown.contains(QStringLiteral("1 min 30 sec"))) << shown.toStdString();
+
+    form->UpdateProgress(250);  // same value: nothing is done
+    form->TotalDirs = 10;
+    ticks = 1000 + 32000;
+    form->UpdateProgress(8);  // 8 s left: the status keeps its text
+    EXPECT_EQ(bar->value(), 40);
+    EXPECT_EQ(Text("lblStatus"), shown);
+
+    // The tick count wraps around between start and now.
+    form->StartTicks = static_cast<int32_t>(0xFFFFF000u);
+    ticks = 20000;
+    form->TotalDirs = 100;
+    form->UpdateProgress(10);
+    EXPECT_TRUE(Text("lblStatus").contains(QStringLiteral("Remaining time: "))) << Text("lblStatus").toStdString();
+}
+
+TEST_F(Run, CancelAnsweredNoGoesOnAndTheAnimationFileGoes) {
+    std::string anim;
+    duringRun = [&] {
+        anim = form->AnimFile;
+        EXPECT_TRUE(QFileInfo(QString::fromStdString(anim)).fileName().startsWith(QStringLiteral("ifr")));
+        EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(anim)));
+        messages.answers = {MsgResult::No};
+        QTimer::singleShot(0, form.get(), [this] { Click("cmdCancel"); });
+        EXPECT_EQ(Files(20), engine::kFalse);
+        ASSERT_EQ(messages.shown.size(), 1u);
+        EXPECT_EQ(messages.shown[0].prompt, "Are you sure you want to cancel the search?");
+        EXPECT_EQ(messages.shown[0].buttons, MsgButtons::YesNo);
+        EXPECT_EQ(messages.shown[0].icon, MsgIcon::Exclamation);
+        // The close box is gone for the run: closing is refused.
+        EXPECT_TRUE(form->CloseMenuRemoved());
+        EXPECT_FALSE(form->windowFlags() & Qt::WindowCloseButtonHint);
+        form->close();
+        EXPECT_FALSE(form->Unloaded());
+    };
+    StartFolderRun(true);
+    EXPECT_EQ(form->CurPage, 6);
+    EXPECT_EQ(programEnds, 0);
+    ASSERT_FALSE(anim.empty());
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(anim)));
+    EXPECT_TRUE(form->AnimFile.empty());
+    // "Close" on the finish page still ends the program.
+    Click("cmdCancel");
+    EXPECT_EQ(programEnds, 1);
+}
+
+TEST_F(Run, CancelAnsweredYesEndsFromTheProgressPageWithoutLeavingTheFile) {
+    std::string anim;
+    engine::VBBool cancel = engine::kFalse;
+    int scannedAfter = 0;
+    duringRun = [&] {
+        anim = form->AnimFile;
+        messages.answers = {MsgResult::Yes};
+        QTimer::singleShot(0, form.get(), [this] { Click("cmdCancel"); });
+        cancel = Files(10);  // the click is handled in the yield after the tenth file
+        EXPECT_TRUE(form->Unloaded());
+        EXPECT_FALSE(W("cmdCancel")->isEnabled());
+        // Further events are refused at once.
+        engine::VBBool again = engine::kFalse;
+        std::string name = Tmp("x.dll");
+        int32_t files = 11, dirs = 1;
+        form->SearchCore_FileFound(name, files, dirs, again);
+        scannedAfter = again ? 0 : 1;
+    };
+    StartFolderRun(true);
+    EXPECT_EQ(cancel, engine::kTrue);
+    EXPECT_EQ(scannedAfter, 0);
+    EXPECT_EQ(programEnds, 1);
+    EXPECT_EQ(form->CurPage, 5);  // ended from the progress page, never left it
+    ASSERT_FALSE(anim.empty());
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(anim)));
+}
+
+TEST_F(Run, PriorityClassesByPositionAndSystem) {
+    const uint32_t expected[] = {0x40, 0x4000, 0x20, 0x8000, 0x80};
+    for (int16_t pos = 1; pos <= 5; ++pos) {
+        form->Priority = pos;
+        EXPECT_EQ(form->PriorityClassFromSetting(), expected[pos - 1]) << pos;
+    }
+    platform::OSVERSIONINFOA nt4;
+    nt4.dwMajorVersion = 4;
+    nt4.dwMinorVersion = 0;
+    nt4.dwBuildNumber = 1381;
+    platform::SetSystemVersion(nt4);
+    form->Priority = 2;
+    EXPECT_EQ(form->PriorityClassFromSetting(), 0x40u);
+    form->Priority = 4;
+    EXPECT_EQ(form->PriorityClassFromSetting(), 0x80u);
+    platform::OSVERSIONINFOA w2k = nt4;
+    w2k.dwMajorVersion = 5;
+    w2k.dwBuildNumber = 2194;
+    platform::SetSystemVersion(w2k);
+    EXPECT_FALSE(wizard::frmMain::IsWin2000OrLater());
+    w2k.dwBuildNumber = 2195;
+    platform::SetSystemVersion(w2k);
+    EXPECT_TRUE(wizard::frmMain::IsWin2000OrLater());
+    platform::ResetSystemVersion();
+    EXPECT_EQ(form->PriorityClassFromSetting(), 0x8000u);
+}
+
+// Runs f in a child process so the test process keeps its own priority.
+int InChild(const std::function<int()>& f) {
+    const pid_t pid = fork();
+    if (pid == 0) _exit(f());
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 99;
+}
+
+TEST(Priority, ClassesBecomeNiceValuesAndLowestIsIdleIo) {
+    auto child = [] {
+                  const auto self = platform::OpenProcess(0x610, false, platform::GetCurrentProcessId());
+                  if (!self) return 1;
+                  if (platform::OpenProcess(0x610, false, platform::GetCurrentProcessId() + 1) != 0) return 2;
+                  if (platform::SetPriorityClass(self, 0x1234)) return 3;
+                  platform::SetPriorityClass(self, platform::BELOW_NORMAL_PRIORITY_CLASS);
+                  if (getpriority(PRIO_PROCESS, 0) != 10) return 4;
+                  platform::SetPriorityClass(self, platform::IDLE_PRIORITY_CLASS);
+                  if (getpriority(PRIO_PROCESS, 0) != 19) return 5;
+#ifdef SYS_ioprio_get
+                  if ((syscall(SYS_ioprio_get, 1, 0) >> 13) != 3) return 6;
+#endif
+                  // Going back up: exact for a privileged user, else silently the nearest allowed.
+                  platform::SetPriorityClass(self, platform::HIGH_PRIORITY_CLASS);
+                  const int nice = getpriority(PRIO_PROCESS, 0);
+                  if (geteuid() == 0 && nice != -10) return 7;
+                  if (nice < -10 || nice > 19) return 8;
+                  return 0;
+    };
+    EXPECT_EQ(InChild(child), 0);
+}
+
+}  // namespace
