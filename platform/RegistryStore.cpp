@@ -717,9 +717,13 @@ const RegKeyData* RegHive::Find(std::string_view path) const { return const_cast
 
 RegKeyData& RegHive::Ensure(std::string_view path) {
     if (RegKeyData* k = Find(path)) return *k;
-    if (const std::size_t slash = path.rfind('\\'); slash != std::string_view::npos) Ensure(path.substr(0, slash));
-    else if (!path.empty()) Ensure("");
-    keys.push_back({std::string(path), {}});
+    // A new key takes its parents' names as they are already spelled.
+    std::string stored(path);
+    if (const std::size_t slash = path.rfind('\\'); slash != std::string_view::npos)
+        stored = Ensure(path.substr(0, slash)).path + std::string(path.substr(slash));
+    else if (!path.empty())
+        Ensure("");
+    keys.push_back({std::move(stored), {}});
     return keys.back();
 }
 
