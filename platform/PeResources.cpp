@@ -1,0 +1,445 @@
+#include "platform/PeResources.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <unordered_set>
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+// A real module has at most 96 sections; the resource tree has three levels.
+constexpr uint32_t kMaxSections = 96;
+// Work budget for the whole resource tree, so that directories that point
+// back at each other or overlap cannot make the walk explode.
+constexpr uint32_t kMaxDirectoryEntries = 1u << 20;
+constexpr uint32_t kCacheWindow = 64 * 1024;
+
+struct Section {
+    uint32_t va = 0;
+    uint32_t vsize = 0;
+    uint32_t rawPtr = 0;
+    uint32_t rawSize = 0;
+};
+
+struct LangEntry {
+    uint16_t lang = 0;
+    uint32_t dataRva = 0;
+    uint32_t size = 0;
+};
+
+struct NameEntry {
+    ResId name;
+    std::vector<LangEntry> langs;
+};
+
+struct TypeEntry {
+    ResId type;
+    std::vector<NameEntry> names;
+};
+
+uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t Le32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+void AppendUtf8(std::string& out, uint32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+std::string Utf16ToUtf8(const uint8_t* p, std::size_t units) {
+    std::string out;
+    out.reserve(units);
+    for (std::size_t i = 0; i < units; ++i) {
+        uint32_t c = Le16(p + 2 * i);
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units) {
+            const uint32_t lo = Le16(p + 2 * (i + 1));
+            if (lo >= 0xDC00 && lo <= 0xDFFF) {
+                AppendUtf8(out, 0x10000 + ((c - 0xD800) << 10) + (lo - 0xDC00));
+                ++i;
+                continue;
+            }
+        }
+        if (c >= 0xD800 && c <= 0xDFFF) c = 0xFFFD;  // unpaired surrogate
+        AppendUtf8(out, c);
+    }
+    return out;
+}
+
+char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool EqualsNoCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
+    return true;
+}
+
+// "#123" stands for the ID 123, as FindResource takes it.
+ResId Normalise(const ResId& id) {
+    if (id.isInt || id.name.size() < 2 || id.name[0] != '#') return id;
+    uint32_t v = 0;
+    for (std::size_t i = 1; i < id.name.size(); ++i) {
+        const char c = id.name[i];
+        if (c < '0' || c > '9') return id;
+        v = v * 10 + static_cast<uint32_t>(c - '0');
+        if (v > 0xFFFF) return id;
+    }
+    return ResId::Int(static_cast<uint16_t>(v));
+}
+
+bool Matches(const ResId& stored, const ResId& wanted) {
+    if (stored.isInt != wanted.isInt) return false;
+    return stored.isInt ? stored.id == wanted.id : EqualsNoCase(stored.name, wanted.name);
+}
+
+}  // namespace
+
+struct PeResource {
+    uint32_t dataRva = 0;
+    uint32_t size = 0;
+};
+
+struct PeResourceData {
+    std::vector<uint8_t> bytes;
+};
+
+struct PeModule {
+    int fd = -1;
+    uint64_t fileSize = 0;
+    std::vector<Section> sections;
+    uint32_t rsrcRva = 0;
+    std::vector<TypeEntry> types;
+    // Handles handed out by FindResourceA; they live until FreeLibrary.
+    std::vector<std::unique_ptr<PeResource>> found;
+
+    // A small read window: the directory walk reads many tiny records.
+    std::vector<uint8_t> cache;
+    uint64_t cacheOff = 0;
+
+    ~PeModule() {
+        if (fd >= 0) ::close(fd);
+    }
+
+    // Reads exactly len bytes at off; false when the file does not hold them.
+    bool ReadExact(uint64_t off, void* dst, std::size_t len) {
+        if (off > fileSize || len > fileSize - off) return false;
+        auto* out = static_cast<uint8_t*>(dst);
+        std::size_t done = 0;
+        while (done < len) {
+            const ssize_t n = ::pread(fd, out + done, len - done, static_cast<off_t>(off + done));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return false;  // shrunk under us, or an I/O error
+            done += static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+
+    // Like ReadExact, through the window (for records smaller than it).
+    bool ReadCached(uint64_t off, void* dst, std::size_t len) {
+        if (len > kCacheWindow) return ReadExact(off, dst, len);
+        if (off > fileSize || len > fileSize - off) return false;
+        if (cache.empty() || off < cacheOff || off + len > cacheOff + cache.size()) {
+            const uint64_t want = std::min<uint64_t>(kCacheWindow, fileSize - off);
+            cache.resize(static_cast<std::size_t>(want));
+            cacheOff = off;
+            if (!ReadExact(off, cache.data(), cache.size())) {
+                cache.clear();
+                return false;
+            }
+        }
+        std::memcpy(dst, cache.data() + (off - cacheOff), len);
+        return true;
+    }
+
+    // File offset of len bytes at rva, when they lie inside one section's
+    // raw data and inside the file.
+    bool RvaToOffset(uint32_t rva, uint64_t len, uint64_t& off) const {
+        for (const auto& s : sections) {
+            if (rva < s.va) continue;
+            const uint64_t delta = uint64_t{rva} - s.va;
+            const uint64_t span = std::max(s.vsize, s.rawSize);
+            if (delta >= span) continue;
+            if (delta > s.rawSize || len > s.rawSize - delta) return false;
+            off = uint64_t{s.rawPtr} + delta;
+            return off <= fileSize && len <= fileSize - off;
+        }
+        return false;
+    }
+
+    bool ReadRva(uint32_t rva, void* dst, std::size_t len) {
+        uint64_t off = 0;
+        return RvaToOffset(rva, len, off) && ReadCached(off, dst, len);
+    }
+};
+
+namespace {
+
+struct TreeWalk {
+    explicit TreeWalk(PeModule& module) : m(module) {}
+
+    PeModule& m;
+    uint32_t budget = kMaxDirectoryEntries;
+    std::unordered_set<uint32_t> visited;  // directory offsets already walked
+
+    struct RawEntry {
+        uint32_t name;
+        uint32_t data;
+    };
+
+    // The entries of the directory at off (relative to the resource base);
+    // empty when it is unreadable, seen before, or the budget is spent.
+    std::vector<RawEntry> Directory(uint32_t off) {
+        std::vector<RawEntry> out;
+        if (!visited.insert(off).second) return out;
+        uint8_t head[16];
+        const uint64_t rva = uint64_t{m.rsrcRva} + off;
+        if (rva > 0xFFFFFFFFu || !m.ReadRva(static_cast<uint32_t>(rva), head, sizeof head)) return out;
+        uint32_t count = uint32_t{Le16(head + 12)} + Le16(head + 14);
+        count = std::min(count, budget);
+        budget -= count;
+        out.reserve(count);
+        uint8_t e[8];
+        for (uint32_t i = 0; i < count; ++i) {
+            const uint64_t erva = rva + 16 + uint64_t{i} * 8;
+            if (erva > 0xFFFFFFFFu || !m.ReadRva(static_cast<uint32_t>(erva), e, sizeof e)) break;
+            out.push_back({Le32(e), Le32(e + 4)});
+        }
+        return out;
+    }
+
+    bool Identifier(uint32_t raw, ResId& id) {
+        if (!(raw & 0x80000000u)) {
+            if (raw > 0xFFFF) return false;
+            id = ResId::Int(static_cast<uint16_t>(raw));
+            return true;
+        }
+        const uint64_t rva = uint64_t{m.rsrcRva} + (raw & 0x7FFFFFFFu);
+        uint8_t len[2];
+        if (rva > 0xFFFFFFFFu || !m.ReadRva(static_cast<uint32_t>(rva), len, 2)) return false;
+        const std::size_t units = Le16(len);
+        std::vector<uint8_t> chars(units * 2);
+        if (units && !m.ReadRva(static_cast<uint32_t>(rva + 2), chars.data(), chars.size())) return false;
+        id = ResId::Str(Utf16ToUtf8(chars.data(), units));
+        return true;
+    }
+
+    void Run() {
+        for (const auto& t : Directory(0)) {
+            TypeEntry type;
+            if (!(t.data & 0x80000000u) || !Identifier(t.name, type.type)) continue;
+            for (const auto& n : Directory(t.data & 0x7FFFFFFFu)) {
+                NameEntry name;
+                if (!(n.data & 0x80000000u) || !Identifier(n.name, name.name)) continue;
+                for (const auto& l : Directory(n.data & 0x7FFFFFFFu)) {
+                    if (l.data & 0x80000000u) continue;  // a fourth level does not exist
+                    uint8_t leaf[16];
+                    const uint64_t rva = uint64_t{m.rsrcRva} + l.data;
+                    if (rva > 0xFFFFFFFFu || !m.ReadRva(static_cast<uint32_t>(rva), leaf, sizeof leaf)) continue;
+                    name.langs.push_back({static_cast<uint16_t>(l.name & 0xFFFF), Le32(leaf), Le32(leaf + 4)});
+                }
+                if (!name.langs.empty()) type.names.push_back(std::move(name));
+            }
+            if (!type.names.empty()) m.types.push_back(std::move(type));
+        }
+    }
+};
+
+bool ParseHeaders(PeModule& m) {
+    uint8_t dos[64];
+    if (!m.ReadExact(0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return false;
+    const uint32_t peOff = Le32(dos + 0x3C);
+    uint8_t coff[24];
+    if (!m.ReadExact(peOff, coff, sizeof coff) || std::memcmp(coff, "PE\0\0", 4) != 0) return false;
+    const uint32_t nSections = Le16(coff + 6);
+    const uint32_t optSize = Le16(coff + 20);
+    if (nSections == 0 || nSections > kMaxSections || optSize < 2) return false;
+    std::vector<uint8_t> opt(optSize);
+    if (!m.ReadExact(uint64_t{peOff} + 24, opt.data(), opt.size())) return false;
+    const uint16_t magic = Le16(opt.data());
+    std::size_t numDirsAt = 0;
+    if (magic == 0x10B)
+        numDirsAt = 92;
+    else if (magic == 0x20B)
+        numDirsAt = 108;
+    else
+        return false;
+
+    std::vector<uint8_t> table(nSections * 40);
+    if (!m.ReadExact(uint64_t{peOff} + 24 + optSize, table.data(), table.size())) return false;
+    for (uint32_t i = 0; i < nSections; ++i) {
+        const uint8_t* s = table.data() + i * 40;
+        m.sections.push_back({Le32(s + 12), Le32(s + 8), Le32(s + 20), Le32(s + 16)});
+    }
+
+    // The resource directory: data directory 2, else a section named .rsrc.
+    if (optSize >= numDirsAt + 4 && Le32(opt.data() + numDirsAt) > 2 &&
+        optSize >= numDirsAt + 4 + 3 * 8)
+        m.rsrcRva = Le32(opt.data() + numDirsAt + 4 + 2 * 8);
+    if (m.rsrcRva == 0) {
+        for (uint32_t i = 0; i < nSections; ++i)
+            if (std::memcmp(table.data() + i * 40, ".rsrc\0\0\0", 8) == 0) m.rsrcRva = m.sections[i].va;
+    }
+    return true;
+}
+
+const TypeEntry* FindType(HMODULE module, const ResId& type) {
+    const ResId want = Normalise(type);
+    for (const auto& t : module->types)
+        if (Matches(t.type, want)) return &t;
+    return nullptr;
+}
+
+uint16_t LanguageFromLocale(const std::string& locale) {
+    struct Map {
+        const char* prefix;
+        uint16_t lang;
+    };
+    // Full locale first, then the language alone.
+    static const Map table[] = {
+        {"en_GB", 0x809}, {"en_AU", 0xC09}, {"en_CA", 0x1009}, {"en", 0x409},   {"de_AT", 0xC07},
+        {"de_CH", 0x807}, {"de", 0x407},    {"fr_BE", 0x80C},  {"fr_CA", 0xC0C}, {"fr_CH", 0x100C},
+        {"fr", 0x40C},    {"es_MX", 0x80A}, {"es", 0xC0A},     {"it", 0x410},   {"pt_BR", 0x416},
+        {"pt", 0x816},    {"nl_BE", 0x813}, {"nl", 0x413},     {"sv", 0x41D},   {"da", 0x406},
+        {"nb", 0x414},    {"no", 0x414},    {"nn", 0x814},     {"fi", 0x40B},   {"pl", 0x415},
+        {"cs", 0x405},    {"sk", 0x41B},    {"hu", 0x40E},     {"ro", 0x418},   {"ru", 0x419},
+        {"uk", 0x422},    {"bg", 0x402},    {"el", 0x408},     {"tr", 0x41F},   {"he", 0x40D},
+        {"ar", 0x401},    {"ja", 0x411},    {"ko", 0x412},     {"zh_TW", 0x404}, {"zh_HK", 0xC04},
+        {"zh", 0x804},    {"ca", 0x403},    {"hr", 0x41A},     {"sl", 0x424},   {"lt", 0x427},
+        {"lv", 0x426},    {"et", 0x425},    {"th", 0x41E},     {"vi", 0x42A},   {"id", 0x421},
+    };
+    for (const auto& e : table) {
+        const std::size_t n = std::strlen(e.prefix);
+        if (locale.compare(0, n, e.prefix) == 0 &&
+            (locale.size() == n || locale[n] == '_' || locale[n] == '.' || locale[n] == '@'))
+            return e.lang;
+    }
+    return 0;
+}
+
+}  // namespace
+
+uint16_t UserLocaleLanguage() {
+    for (const char* var : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* v = std::getenv(var);
+        if (v && *v) return LanguageFromLocale(v);
+    }
+    return 0;
+}
+
+HMODULE LoadLibraryExA(const char* path, void* /*hFile*/, uint32_t /*flags*/) {
+    if (!path) return nullptr;
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return nullptr;
+    auto m = std::make_unique<PeModule>();
+    m->fd = fd;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+    m->fileSize = static_cast<uint64_t>(st.st_size);
+    if (!ParseHeaders(*m)) return nullptr;
+    if (m->rsrcRva != 0) {
+        TreeWalk walk(*m);
+        walk.Run();
+    }
+    m->cache.clear();
+    m->cache.shrink_to_fit();
+    return m.release();
+}
+
+bool FreeLibrary(HMODULE module) {
+    delete module;
+    return module != nullptr;
+}
+
+bool EnumResourceTypesA(HMODULE module, ENUMRESTYPEPROCA proc, intptr_t param) {
+    if (!module || !proc || module->types.empty()) return false;
+    // Copy: a callback may look resources up, which must not disturb us.
+    const auto types = module->types;
+    for (const auto& t : types)
+        if (!proc(module, t.type, param)) break;
+    return true;
+}
+
+bool EnumResourceNamesA(HMODULE module, const ResId& type, ENUMRESNAMEPROCA proc, intptr_t param) {
+    if (!module || !proc) return false;
+    const TypeEntry* t = FindType(module, type);
+    if (!t) return false;
+    std::vector<ResId> names;
+    names.reserve(t->names.size());
+    for (const auto& n : t->names) names.push_back(n.name);
+    const ResId typeId = t->type;
+    for (const auto& n : names)
+        if (!proc(module, typeId, n, param)) break;
+    return true;
+}
+
+HRSRC FindResourceA(HMODULE module, const ResId& name, const ResId& type) {
+    if (!module) return nullptr;
+    const TypeEntry* t = FindType(module, type);
+    if (!t) return nullptr;
+    const ResId want = Normalise(name);
+    for (const auto& n : t->names) {
+        if (!Matches(n.name, want)) continue;
+        const LangEntry* pick = nullptr;
+        const uint16_t user = UserLocaleLanguage();
+        for (uint16_t lang : {uint16_t{0}, user, uint16_t{0x409}}) {
+            for (const auto& l : n.langs)
+                if (l.lang == lang) {
+                    pick = &l;
+                    break;
+                }
+            if (pick) break;
+        }
+        if (!pick) pick = &n.langs.front();
+        module->found.push_back(std::make_unique<PeResource>(PeResource{pick->dataRva, pick->size}));
+        return module->found.back().get();
+    }
+    return nullptr;
+}
+
+HGLOBAL LoadResource(HMODULE module, HRSRC res) {
+    if (!module || !res) return nullptr;
+    uint64_t off = 0;
+    if (res->size == 0 || !module->RvaToOffset(res->dataRva, res->size, off)) return nullptr;
+    auto data = std::make_unique<PeResourceData>();
+    data->bytes.resize(res->size);
+    if (!module->ReadExact(off, data->bytes.data(), data->bytes.size())) return nullptr;
+    return data.release();
+}
+
+const void* LockResource(HGLOBAL data) { return data ? data->bytes.data() : nullptr; }
+
+uint32_t SizeofResource(HMODULE module, HRSRC res) {
+    if (!module || !res) return 0;
+    return res->size;
+}
+
+bool FreeResource(HGLOBAL data) {
+    delete data;
+    return false;
+}
+
+}  // namespace platform
