@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QTemporaryDir>
 
 namespace {
 // The offscreen platform complains whenever it cannot raise or grab.
@@ -14,6 +15,9 @@ void QuietHandler(QtMsgType type, const QMessageLogContext& context, const QStri
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     g_previous = qInstallMessageHandler(QuietHandler);
+    // Settings are read and written by every window: keep them out of the home folder.
+    QTemporaryDir settings;
+    if (qEnvironmentVariableIsEmpty("LOOMVALE_REGISTRY")) qputenv("LOOMVALE_REGISTRY", settings.path().toUtf8());
     QApplication app(argc, argv);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
