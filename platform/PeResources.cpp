@@ -308,6 +308,10 @@ bool ParseHeaders(PeModule& m) {
 
 const TypeEntry* FindType(HMODULE module, const ResId& type) {
     const ResId want = Normalise(type);
+    // The exact spelling first: a type enumerated as "avi" must not turn
+    // into a type "AVI" listed before it.
+    for (const auto& t : module->types)
+        if (t.type.isInt == want.isInt && t.type.id == want.id && t.type.name == want.name) return &t;
     for (const auto& t : module->types)
         if (Matches(t.type, want)) return &t;
     return nullptr;

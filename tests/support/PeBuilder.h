@@ -1,0 +1,206 @@
+// Builds small PE images in memory for tests: a DOS stub, PE32 or PE32+
+// headers and one .rsrc section holding a resource directory made from a
+// list of resources. The image is returned as bytes, with the file offset of
+// the resource section, so tests can damage any part of it afterwards.
+//
+//   PeBuilder b;
+//   b.Add(ResId::Int(2), ResId::Int(101), 0x409, bytes);
+//   b.Add(ResId::Str("AVI"), ResId::Str("CLIP"), 0, clip);
+//   std::vector<uint8_t> image = b.Build();   // b.rsrcOffset is set
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/PeResources.h"
+
+namespace testsupport {
+
+class PeBuilder {
+public:
+    bool pe32plus = false;
+    uint32_t rsrcOffset = 0x200;  // file offset of the resource section
+    uint32_t rsrcRva = 0x1000;
+
+    void Add(const platform::ResId& type, const platform::ResId& name, uint16_t lang,
+             std::vector<uint8_t> data) {
+        entries_.push_back({type, name, lang, std::move(data)});
+    }
+
+    std::vector<uint8_t> Build() {
+        std::vector<uint8_t> rsrc = BuildResourceSection();
+        const uint32_t rawSize = Align(static_cast<uint32_t>(rsrc.size()), 0x200);
+        rsrc.resize(rawSize, 0);
+
+        std::vector<uint8_t> img(rsrcOffset, 0);
+        img[0] = 'M';
+        img[1] = 'Z';
+        Put32(img, 0x3C, 0x40);
+        Put32(img, 0x40, 0x00004550);  // "PE\0\0"
+        const uint32_t coff = 0x44;
+        Put16(img, coff + 0, pe32plus ? 0x8664 : 0x14C);
+        Put16(img, coff + 2, 1);  // sections
+        const uint16_t optSize = pe32plus ? 240 : 224;
+        Put16(img, coff + 16, optSize);
+        Put16(img, coff + 18, 0x2102);  // DLL, executable image
+        const uint32_t opt = coff + 20;
+        Put16(img, opt, pe32plus ? 0x20B : 0x10B);
+        const uint32_t numDirs = pe32plus ? opt + 108 : opt + 92;
+        Put32(img, opt + 32, 0x1000);  // section alignment
+        Put32(img, opt + 36, 0x200);   // file alignment
+        Put32(img, opt + 56, Align(rsrcRva + rawSize, 0x1000));
+        Put32(img, opt + 60, rsrcOffset);
+        Put32(img, numDirs, 16);
+        Put32(img, numDirs + 4 + 2 * 8, rsrcRva);
+        Put32(img, numDirs + 4 + 2 * 8 + 4, static_cast<uint32_t>(dirSize_));
+        const uint32_t sec = opt + optSize;
+        const char name[8] = {'.', 'r', 's', 'r', 'c', 0, 0, 0};
+        std::copy(name, name + 8, img.begin() + sec);
+        Put32(img, sec + 8, rawSize);  // virtual size
+        Put32(img, sec + 12, rsrcRva);
+        Put32(img, sec + 16, rawSize);
+        Put32(img, sec + 20, rsrcOffset);
+        img.insert(img.end(), rsrc.begin(), rsrc.end());
+        return img;
+    }
+
+    static void Put16(std::vector<uint8_t>& b, std::size_t off, uint16_t v) {
+        if (b.size() < off + 2) b.resize(off + 2);
+        b[off] = static_cast<uint8_t>(v);
+        b[off + 1] = static_cast<uint8_t>(v >> 8);
+    }
+    static void Put32(std::vector<uint8_t>& b, std::size_t off, uint32_t v) {
+        Put16(b, off, static_cast<uint16_t>(v));
+        Put16(b, off + 2, static_cast<uint16_t>(v >> 16));
+    }
+    static uint32_t Get32(const std::vector<uint8_t>& b, std::size_t off) {
+        return b[off] | (b[off + 1] << 8) | (b[off + 2] << 16) | (static_cast<uint32_t>(b[off + 3]) << 24);
+    }
+
+    static bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+        FILE* f = std::fopen(path.c_str(), "wb");
+        if (!f) return false;
+        const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+        return std::fclose(f) == 0 && ok;
+    }
+
+private:
+    struct Entry {
+        platform::ResId type, name;
+        uint16_t lang;
+        std::vector<uint8_t> data;
+    };
+    std::vector<Entry> entries_;
+    std::size_t dirSize_ = 0;
+
+    static uint32_t Align(uint32_t v, uint32_t a) { return (v + a - 1) / a * a; }
+
+    // Strings sort before IDs; strings by upper-case text, IDs by value.
+    struct Key {
+        platform::ResId id;
+        bool operator<(const Key& o) const {
+            if (id.isInt != o.id.isInt) return !id.isInt;
+            if (id.isInt) return id.id < o.id.id;
+            const auto a = Upper(id.name), b = Upper(o.id.name);
+            return a != b ? a < b : id.name < o.id.name;
+        }
+        static std::string Upper(std::string s) {
+            for (auto& c : s)
+                if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+            return s;
+        }
+    };
+
+    std::vector<uint8_t> BuildResourceSection() {
+        std::map<Key, std::map<Key, std::map<uint16_t, const Entry*>>> tree;
+        for (const auto& e : entries_) tree[{e.type}][{e.name}][e.lang] = &e;
+
+        // Pass 1: sizes. Directories first, then strings, leaves, data.
+        std::size_t dirBytes = 16 + 8 * tree.size();
+        std::size_t leafCount = 0;
+        for (auto& [t, names] : tree) {
+            dirBytes += 16 + 8 * names.size();
+            for (auto& [n, langs] : names) {
+                dirBytes += 16 + 8 * langs.size();
+                leafCount += langs.size();
+            }
+        }
+        std::vector<uint8_t> out(dirBytes, 0);
+        std::map<std::string, uint32_t> strings;
+        auto stringOffset = [&](const std::string& s) {
+            auto it = strings.find(s);
+            if (it != strings.end()) return it->second;
+            const uint32_t off = static_cast<uint32_t>(out.size());
+            Put16(out, off, static_cast<uint16_t>(s.size()));
+            for (std::size_t i = 0; i < s.size(); ++i)
+                Put16(out, off + 2 + 2 * i, static_cast<uint8_t>(s[i]));  // ASCII names
+            out.resize(Align(static_cast<uint32_t>(out.size()), 4), 0);
+            strings[s] = off;
+            return off;
+        };
+        for (auto& [t, names] : tree) {
+            if (!t.id.isInt) stringOffset(t.id.name);
+            for (auto& [n, langs] : names)
+                if (!n.id.isInt) stringOffset(n.id.name);
+        }
+        const uint32_t leafBase = Align(static_cast<uint32_t>(out.size()), 4);
+        out.resize(leafBase + 16 * leafCount, 0);
+        dirSize_ = out.size();
+
+        // Pass 2: fill in.
+        uint32_t dirPos = 0, leafPos = leafBase;
+        auto writeDir = [&](uint32_t at, std::size_t named, std::size_t ids) {
+            Put16(out, at + 12, static_cast<uint16_t>(named));
+            Put16(out, at + 14, static_cast<uint16_t>(ids));
+        };
+        auto idField = [&](const platform::ResId& id) {
+            return id.isInt ? uint32_t{id.id} : (0x80000000u | stringOffset(id.name));
+        };
+        auto countNamed = [](const auto& m) {
+            std::size_t n = 0;
+            for (auto& kv : m)
+                if (!kv.first.id.isInt) ++n;
+            return n;
+        };
+        const uint32_t root = dirPos;
+        writeDir(root, countNamed(tree), tree.size() - countNamed(tree));
+        dirPos += 16 + 8 * static_cast<uint32_t>(tree.size());
+        uint32_t ti = 0;
+        for (auto& [t, names] : tree) {
+            const uint32_t tdir = dirPos;
+            Put32(out, root + 16 + 8 * ti, idField(t.id));
+            Put32(out, root + 20 + 8 * ti, 0x80000000u | tdir);
+            ++ti;
+            writeDir(tdir, countNamed(names), names.size() - countNamed(names));
+            dirPos += 16 + 8 * static_cast<uint32_t>(names.size());
+            uint32_t ni = 0;
+            for (auto& [n, langs] : names) {
+                const uint32_t ndir = dirPos;
+                Put32(out, tdir + 16 + 8 * ni, idField(n.id));
+                Put32(out, tdir + 20 + 8 * ni, 0x80000000u | ndir);
+                ++ni;
+                writeDir(ndir, 0, langs.size());
+                dirPos += 16 + 8 * static_cast<uint32_t>(langs.size());
+                uint32_t li = 0;
+                for (auto& [lang, e] : langs) {
+                    Put32(out, ndir + 16 + 8 * li, lang);
+                    Put32(out, ndir + 20 + 8 * li, leafPos);
+                    ++li;
+                    const uint32_t dataOff = Align(static_cast<uint32_t>(out.size()), 4);
+                    out.resize(dataOff, 0);
+                    out.insert(out.end(), e->data.begin(), e->data.end());
+                    Put32(out, leafPos, rsrcRva + dataOff);
+                    Put32(out, leafPos + 4, static_cast<uint32_t>(e->data.size()));
+                    leafPos += 16;
+                }
+            }
+        }
+        return out;
+    }
+};
+
+}  // namespace testsupport
