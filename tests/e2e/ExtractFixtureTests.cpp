@@ -1,0 +1,116 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Result {
+    int status = -1;
+    std::string out;
+};
+
+Result Shell(const std::string& cmd) {
+    Result r;
+    FILE* p = popen((cmd + " 2>/dev/null").c_str(), "r");
+    if (!p) return r;
+    std::array<char, 4096> buf{};
+    std::size_t n;
+    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
+    const int st = pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+
+std::string Quote(const std::string& s) { return "'" + s + "'"; }
+
+std::string ReadFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+class FixtureRun : public ::testing::Test {
+protected:
+    fs::path dest;
+    void SetUp() override {
+        char tmpl[] = "/tmp/lv-e2e-XXXXXX";
+        dest = fs::path(mkdtemp(tmpl)) / "out";
+    }
+    void TearDown() override { fs::remove_all(dest.parent_path()); }
+    Result Extract(const std::string& extra = "") {
+        return Shell(std::string(LOOMVALE_EXTRACT) + " --quiet --dest " + Quote(dest.string()) + " " + extra + " " +
+                   Quote(std::string(LOOMVALE_FIXTURES) + "/kinds.dll"));
+    }
+};
+
+}  // namespace
+
+TEST_F(FixtureRun, WritesEveryKindWithItsIndex) {
+    const auto r = Extract();
+    ASSERT_EQ(r.status, 0) << r.out;
+    // The 64-pixel cursor is refused (taller than a cursor entry can say),
+    // and the digits-only name "123" is looked up as the ID 123, which the
+    // module does not have.
+    EXPECT_EQ(r.out,
+              "Bitmap: 8\nIcon: 2\nCursor: 2\nAnimated cursor: 1\nVideo (AVI): 1\nWeb page: 4\n");
+    const std::string web = ReadFile(dest / "Web pages" / "__index.txt");
+    EXPECT_NE(web.find("kinds.dll - IMG_LOGO.GIF - SOURCE FILE = "), std::string::npos);
+    EXPECT_NE(web.find(" RESOURCE TYPE = 23 RESOURCE NAME = IMG/LOGO.GIF\r\n"), std::string::npos);
+    EXPECT_TRUE(fs::exists(dest / "Web pages" / "kinds.dll - 101"));
+    EXPECT_TRUE(fs::exists(dest / "Web pages" / "kinds.dll - INDEX"));
+    EXPECT_EQ(ReadFile(dest / "Web pages" / "kinds.dll - ABOUT.HTM"),
+              "<html><body><h1>About</h1></body></html>\n");
+    const std::string ani = ReadFile(dest / "Animated Cursors" / "kinds.dll.ani");
+    EXPECT_EQ(ani.substr(0, 4), "RIFF");
+    EXPECT_EQ(ani.substr(8, 4), "ACON");
+
+    // A second run into the same destination never overwrites: the counter moves on.
+    ASSERT_EQ(Extract("--types html").status, 0);
+    EXPECT_TRUE(fs::exists(dest / "Web pages" / "kinds.dll - ABOUT (2).HTM"));
+    EXPECT_FALSE(fs::exists(dest / "Bitmaps" / "kinds.dll (9).bmp"));
+}
+
+TEST_F(FixtureRun, ImagesOpenInAnIndependentDecoder) {
+    if (Shell("command -v identify").status != 0) GTEST_SKIP() << "ImageMagick is not installed";
+    ASSERT_EQ(Extract("--types bitmap,icon,cursor").status, 0);
+    std::vector<std::string> seen;
+    for (const auto* folder : {"Bitmaps", "Icons", "Cursors"}) {
+        for (const auto& e : fs::directory_iterator(dest / folder)) {
+            if (e.path().filename() == "__index.txt") continue;
+            const auto r = Shell("identify -format '%m %wx%h %z\\n' " + Quote(e.path().string()));
+            EXPECT_EQ(r.status, 0) << e.path();
+            seen.push_back(e.path().filename().string() + ": " + r.out);
+        }
+    }
+    std::sort(seen.begin(), seen.end());
+    std::string all;
+    for (const auto& s : seen) all += s;
+    // The bit-field bitmaps decode to their real size: the pixel offset skips the masks.
+    EXPECT_NE(all.find("kinds.dll (7).bmp: BMP3 6x6"), std::string::npos) << all;
+    EXPECT_NE(all.find("kinds.dll (8).bmp: BMP3 5x5"), std::string::npos) << all;
+    EXPECT_NE(all.find("kinds.dll (3).bmp: BMP3 8x4 4"), std::string::npos) << all;
+    // Four images, the last a 256-pixel PNG.
+    EXPECT_NE(all.find("256x256"), std::string::npos) << all;
+    // Cursor with two images: both decode at their own size.
+    EXPECT_NE(all.find("kinds.dll (2).cur: CUR 16x16"), std::string::npos) << all;
+    EXPECT_NE(all.find("CUR 32x32"), std::string::npos) << all;
+}
+
+TEST(BatchCommand, UsageErrors) {
+    const std::string cmd = LOOMVALE_EXTRACT;
+    EXPECT_EQ(Shell(cmd).status, 2);
+    EXPECT_EQ(Shell(cmd + " --dest /tmp --types sprites x.dll").status, 2);
+    EXPECT_EQ(Shell(cmd + " --help").status, 0);
+    EXPECT_EQ(Shell(cmd + " --dest /nonexistent-parent/out x.dll").status, 2);
+}
