@@ -1,0 +1,223 @@
+#include "platform/Drives.h"
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+std::string g_mountTable;
+std::string g_sysRoot;
+
+const std::string& MountTable() {
+    static const std::string kDefault = "/proc/self/mounts";
+    return g_mountTable.empty() ? kDefault : g_mountTable;
+}
+const std::string& SysRoot() {
+    static const std::string kDefault = "/sys";
+    return g_sysRoot.empty() ? kDefault : g_sysRoot;
+}
+
+struct Mount {
+    std::string source;
+    std::string point;
+    std::string type;
+};
+
+// The table escapes blanks, tabs, new lines and backslashes as \ooo.
+std::string Unescape(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\\' && i + 3 < s.size()) {
+            const char a = s[i + 1], b = s[i + 2], c = s[i + 3];
+            if (a >= '0' && a <= '3' && b >= '0' && b <= '7' && c >= '0' && c <= '7') {
+                out.push_back(static_cast<char>((a - '0') * 64 + (b - '0') * 8 + (c - '0')));
+                i += 3;
+                continue;
+            }
+        }
+        out.push_back(s[i]);
+    }
+    return out;
+}
+
+bool ReadMounts(std::vector<Mount>& mounts) {
+    std::ifstream in(MountTable());
+    if (!in) return false;
+    std::string line;
+    while (std::getline(in, line)) {
+        std::string_view rest = line;
+        std::string_view field[3];
+        bool complete = true;
+        for (auto& f : field) {
+            const auto start = rest.find_first_not_of(" \t");
+            if (start == std::string_view::npos) {
+                complete = false;
+                break;
+            }
+            rest.remove_prefix(start);
+            const auto end = std::min(rest.find_first_of(" \t"), rest.size());
+            f = rest.substr(0, end);
+            rest.remove_prefix(end);
+        }
+        if (!complete || field[1].empty() || field[1][0] != '/') continue;
+        mounts.push_back({Unescape(field[0]), Unescape(field[1]), std::string(field[2])});
+    }
+    return true;
+}
+
+bool IsVirtualType(std::string_view t) {
+    static constexpr std::string_view kVirtual[] = {
+        "proc",     "sysfs",   "devtmpfs", "devpts",    "cgroup",      "cgroup2",
+        "tracefs",  "debugfs", "securityfs", "pstore",  "bpf",         "fusectl",
+        "configfs", "mqueue",  "hugetlbfs", "autofs",   "binfmt_misc", "efivarfs",
+        "rpc_pipefs", "nsfs",
+    };
+    return std::find(std::begin(kVirtual), std::end(kVirtual), t) != std::end(kVirtual);
+}
+
+bool IsNetworkType(std::string_view t) {
+    return t.starts_with("nfs") || t == "cifs" || t == "smb3" || t == "smbfs" || t == "sshfs" ||
+           t == "fuse.sshfs" || t == "9p" || t == "afs" || t == "ceph" || t == "glusterfs" ||
+           t == "fuse.glusterfs";
+}
+
+bool ReadFlag(const std::string& path, bool& value) {
+    std::ifstream in(path);
+    char c = 0;
+    if (!(in >> c)) return false;
+    value = c != '0';
+    return true;
+}
+
+bool Exists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+// removable flag of the disk under a block device folder of /sys; a
+// partition's flag is its parent disk's.
+bool RemovableAt(const std::string& devFolder, bool& removable) {
+    if (ReadFlag(devFolder + "/removable", removable)) return true;
+    if (Exists(devFolder + "/partition")) return ReadFlag(devFolder + "/../removable", removable);
+    return false;
+}
+
+// The device name of a /dev source, through its links (/dev/mapper/x, /dev/disk/by-uuid/...).
+std::string DeviceName(const std::string& source) {
+    std::string path = source;
+    struct stat st {};
+    if (::lstat(source.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        if (char* real = ::realpath(source.c_str(), nullptr)) {
+            path = real;
+            std::free(real);
+        }
+    }
+    return path.substr(path.rfind('/') + 1);
+}
+
+uint32_t TypeOf(const Mount& m) {
+    const std::string& t = m.type;
+    if (IsVirtualType(t)) return DRIVE_UNKNOWN;
+    if (IsNetworkType(t)) return DRIVE_REMOTE;
+    if (t == "iso9660" || t == "udf") return DRIVE_CDROM;
+    if (t == "tmpfs" || t == "ramfs") return DRIVE_RAMDISK;
+    // A container's root and a pool's datasets have no block device of their own.
+    if ((t == "overlay" && m.point == "/") || t == "zfs") return DRIVE_FIXED;
+    if (!m.source.starts_with("/dev/")) return DRIVE_UNKNOWN;
+
+    bool removable = false;
+    const std::string name = DeviceName(m.source);
+    bool known = !name.empty() && name != "." && name != ".." &&
+                 RemovableAt(SysRoot() + "/class/block/" + name, removable);
+    if (!known) {
+        // Sources such as /dev/root name no device: ask by the mount point's device number.
+        struct stat st {};
+        if (::stat(m.point.c_str(), &st) == 0)
+            known = RemovableAt(SysRoot() + "/dev/block/" + std::to_string(major(st.st_dev)) + ":" +
+                                    std::to_string(minor(st.st_dev)),
+                                removable);
+    }
+    if (!known) return DRIVE_UNKNOWN;
+    return removable ? DRIVE_REMOVABLE : DRIVE_FIXED;
+}
+
+// Device identity for "each device once": the resolved /dev node, otherwise
+// the mount point itself (every tmpfs or overlay is a file system of its own).
+std::string DeviceKey(const Mount& m) {
+    if (m.source.starts_with("/dev/")) return "dev:" + DeviceName(m.source);
+    return "at:" + m.point;
+}
+
+bool IsFolder(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string WithSlash(std::string s) {
+    if (s.empty() || s.back() != '/') s.push_back('/');
+    return s;
+}
+
+std::string WithoutSlash(std::string s) {
+    while (s.size() > 1 && s.back() == '/') s.pop_back();
+    return s;
+}
+
+}  // namespace
+
+void SetDriveSources(const std::string& mountTable, const std::string& sysRoot) {
+    g_mountTable = mountTable;
+    g_sysRoot = sysRoot;
+}
+
+uint32_t GetLogicalDriveStringsA(uint32_t bufferLength, char* buffer) {
+    std::vector<Mount> mounts;
+    if (!ReadMounts(mounts)) return 0;
+    std::string list;
+    std::vector<std::string> seen;
+    for (std::size_t i = 0; i < mounts.size(); ++i) {
+        const Mount& m = mounts[i];
+        // Only the last mount at a point is in force.
+        if (std::any_of(mounts.begin() + static_cast<std::ptrdiff_t>(i) + 1, mounts.end(),
+                        [&m](const Mount& later) { return later.point == m.point; }))
+            continue;
+        // A file bind-mounted over a file (a container's /etc/hosts) is no drive.
+        if (IsVirtualType(m.type) || m.point.find('\0') != std::string::npos || !IsFolder(m.point)) continue;
+        std::string key = DeviceKey(m);
+        if (std::find(seen.begin(), seen.end(), key) != seen.end()) continue;
+        seen.push_back(std::move(key));
+        list += WithSlash(m.point);
+        list.push_back('\0');
+    }
+    if (list.size() + 1 > UINT32_MAX) return 0;
+    const auto needed = static_cast<uint32_t>(list.size() + 1);
+    if (!buffer || bufferLength < needed) return needed;
+    std::memcpy(buffer, list.data(), list.size());
+    buffer[list.size()] = '\0';
+    return needed - 1;
+}
+
+uint32_t GetDriveTypeA(const std::string& root) {
+    if (root.empty() || root.find_first_not_of(' ') == std::string::npos) return DRIVE_NO_ROOT_DIR;
+    std::vector<Mount> mounts;
+    if (!ReadMounts(mounts)) return DRIVE_UNKNOWN;
+    const std::string point = WithoutSlash(root);
+    // The last mount at a point is the one in force.
+    for (auto it = mounts.rbegin(); it != mounts.rend(); ++it)
+        if (it->point == point) return TypeOf(*it);
+    return DRIVE_NO_ROOT_DIR;
+}
+
+}  // namespace platform
