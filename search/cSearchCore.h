@@ -8,6 +8,11 @@
 #include <string>
 #include <vector>
 
+namespace platform {
+struct FindHandle;
+struct WIN32_FIND_DATAA;
+}  // namespace platform
+
 namespace search {
 
 // A Boolean as the events pass it: True = -1, False = 0.
@@ -44,6 +49,9 @@ private:
     bool WalkFolderEx(const std::string& path, VBBool Recurse, const std::vector<std::string>& MaskList,
                       bool ResetCounts, bool CountOnly);
     bool ReportFiles(const std::string& path, const std::vector<std::string>& MaskList);
+    bool WalkEntries(platform::FindHandle* h, platform::WIN32_FIND_DATAA& data, const std::string& path,
+                     const std::string& folder, VBBool Recurse, const std::vector<std::string>& MaskList,
+                     bool CountOnly, bool ex);
     std::vector<std::string> FixedDrives() const;
 
     ISearchEvents* events_ = nullptr;
