@@ -920,7 +920,8 @@ void frmMain::StartSearch() {
         SetStatus(kWaitLine);
         StartTicks = static_cast<int32_t>(TickSource()());
 #ifdef LOOMVALE_HAVE_SEARCH
-        SearchCore->Core().SearchForFiles(FolderPath, SubFolders != kFalse, FileMask);
+        engine::VBBool recurse = SubFolders;
+        SearchCore->Core().SearchForFiles(FolderPath, recurse, FileMask);
 #else
         SearchCore_SearchFinished();
 #endif
