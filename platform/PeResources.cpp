@@ -19,8 +19,12 @@ namespace {
 // A real module has at most 96 sections; the resource tree has three levels.
 constexpr uint32_t kMaxSections = 96;
 // Work budget for the whole resource tree, so that directories that point
-// back at each other or overlap cannot make the walk explode.
-constexpr uint32_t kMaxDirectoryEntries = 1u << 20;
+// back at each other or overlap cannot make the walk explode. Real modules
+// hold a few thousand entries.
+constexpr uint32_t kMaxDirectoryEntries = 1u << 17;
+// Bytes of string names and types kept for the whole tree. Many entries can
+// share one 64K-character string; each would otherwise get a copy of it.
+constexpr std::size_t kMaxNameBytes = 4u << 20;
 constexpr uint32_t kCacheWindow = 64 * 1024;
 
 struct Section {
@@ -203,6 +207,7 @@ struct TreeWalk {
 
     PeModule& m;
     uint32_t budget = kMaxDirectoryEntries;
+    std::size_t nameBudget = kMaxNameBytes;
     std::unordered_set<uint32_t> visited;  // directory offsets already walked
 
     struct RawEntry {
@@ -241,6 +246,8 @@ struct TreeWalk {
         uint8_t len[2];
         if (rva > 0xFFFFFFFFu || !m.ReadRva(static_cast<uint32_t>(rva), len, 2)) return false;
         const std::size_t units = Le16(len);
+        if (units * 2 > nameBudget) return false;
+        nameBudget -= units * 2;
         std::vector<uint8_t> chars(units * 2);
         if (units && !m.ReadRva(static_cast<uint32_t>(rva + 2), chars.data(), chars.size())) return false;
         id = ResId::Str(Utf16ToUtf8(chars.data(), units));
@@ -380,10 +387,12 @@ bool FreeLibrary(HMODULE module) {
 
 bool EnumResourceTypesA(HMODULE module, ENUMRESTYPEPROCA proc, intptr_t param) {
     if (!module || !proc || module->types.empty()) return false;
-    // Copy: a callback may look resources up, which must not disturb us.
-    const auto types = module->types;
+    // The types alone, not their names: the callback gets its own copy.
+    std::vector<ResId> types;
+    types.reserve(module->types.size());
+    for (const auto& t : module->types) types.push_back(t.type);
     for (const auto& t : types)
-        if (!proc(module, t.type, param)) break;
+        if (!proc(module, t, param)) break;
     return true;
 }
 

@@ -262,6 +262,38 @@ TEST(PeReader, DamagedDirectoriesEndAndStayBounded) {
     platform::FreeLibrary(m);
 }
 
+TEST(PeReader, SharedLongNamesStayBounded) {
+    // Thousands of names all pointing at one string of 65535 three-byte
+    // characters: copied per name they would need gigabytes.
+    TempDir dir;
+    const auto path = dir.File("n.dll");
+    PeBuilder b;
+    const int names = 2000;
+    for (int i = 0; i < names; ++i) b.Add(ResId::Int(2), ResId::Int(static_cast<uint16_t>(i + 1)), 0, {1});
+    std::vector<uint8_t> text(2 + 2 * 65535, 0x4E);
+    text[0] = text[1] = 0xFF;
+    b.Add(ResId::Int(10), ResId::Int(1), 0, text);
+    auto image = b.Build();
+    const uint32_t root = b.rsrcOffset;
+    // The string is the data of the one RCDATA resource; find its leaf.
+    const uint32_t rcdataDir = PeBuilder::Get32(image, root + 16 + 8 + 4) & 0x7FFFFFFF;
+    const uint32_t nameDir = PeBuilder::Get32(image, root + rcdataDir + 16 + 4) & 0x7FFFFFFF;
+    const uint32_t leaf = PeBuilder::Get32(image, root + nameDir + 16 + 4);
+    const uint32_t textOff = PeBuilder::Get32(image, root + leaf) - b.rsrcRva;
+    const uint32_t bitmapDir = PeBuilder::Get32(image, root + 16 + 4) & 0x7FFFFFFF;
+    for (int i = 0; i < names; ++i) PeBuilder::Put32(image, root + bitmapDir + 16 + 8 * i, 0x80000000u | textOff);
+    ASSERT_TRUE(PeBuilder::WriteFile(path, image));
+    auto m = platform::LoadLibraryExA(path.c_str(), nullptr, 2);
+    ASSERT_NE(m, nullptr);
+    const auto listing = List(m);
+    std::size_t bytes = 0;
+    for (const auto& n : listing.names) bytes += n.size();
+    EXPECT_GT(listing.names.size(), 1u);     // some are kept...
+    EXPECT_LT(bytes, std::size_t{64} << 20);  // ...within a bound
+    EXPECT_EQ(listing.types, (std::vector<std::string>{"#2", "#10"}));
+    platform::FreeLibrary(m);
+}
+
 TEST(PeReader, FileShrinkingAfterMappingGivesMissingData) {
     TempDir dir;
     const auto path = dir.File("s.dll");
