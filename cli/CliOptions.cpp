@@ -27,6 +27,21 @@ const std::vector<OptionRow>& Table() {
          }},
         {"--types", "LIST", "comma-separated kinds: bitmap,icon,cursor,anicursor,video,html (default all)",
          [](CliOptions& o, const std::string& v, std::string& e) { return ParseTypeList(v, o.types, e); }},
+        {"--mask", "MASK", "files a folder search takes (default \"*.exe;*.dll;*.ocx;*.cpl;*.scr;*.vbx\")",
+         [](CliOptions& o, const std::string& v, std::string&) {
+             o.mask = v;
+             return true;
+         }},
+        {"--no-subfolders", nullptr, "search only the folders given, not their subfolders",
+         [](CliOptions& o, const std::string&, std::string&) {
+             o.noSubfolders = true;
+             return true;
+         }},
+        {"--all-drives", nullptr, "search every fixed drive instead of PATHs",
+         [](CliOptions& o, const std::string&, std::string&) {
+             o.allDrives = true;
+             return true;
+         }},
         {"--quiet", nullptr, "no progress on standard error",
          [](CliOptions& o, const std::string&, std::string&) {
              o.quiet = true;
@@ -120,16 +135,35 @@ bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error) {
         error = "--dest is required";
         return false;
     }
+    if (out.allDrives) {
+        if (!out.files.empty()) {
+            error = "--all-drives takes no PATH";
+            return false;
+        }
+        if (out.noSubfolders) {
+            error = "--no-subfolders does not go with --all-drives";
+            return false;
+        }
+        return true;
+    }
     if (out.files.empty()) {
-        error = "no program file given";
+        error = "no program file or folder given";
         return false;
     }
     return true;
 }
 
+const char* TypeName(int kind) { return kind >= 0 && kind < engine::kResKindCount ? kTypeNames[kind] : ""; }
+
 std::string UsageText() {
-    std::string text = "Usage: loomvale-extract --dest DIR [--types LIST] [--quiet] FILE...\n"
-                       "Saves the resources of Windows program files, one folder per kind.\n\n";
+    std::string text =
+        "Usage: loomvale-extract --dest DIR [--types LIST] [--mask MASK] [--no-subfolders] [--quiet] PATH...\n"
+        "       loomvale-extract --dest DIR [--types LIST] [--mask MASK] [--quiet] --all-drives\n"
+        "       loomvale-extract --version-info FILE...\n"
+        "Saves the resources of Windows program files, one folder per kind. A PATH\n"
+        "that is a folder is searched for the files that match the mask, with its\n"
+        "subfolders unless --no-subfolders is given. Ctrl-C stops after the current\n"
+        "file (exit status 130).\n\n";
     for (const auto& r : Table()) {
         std::string left = std::string("  ") + r.name + (r.valueName ? std::string(" ") + r.valueName : "");
         if (left.size() < 20) left.resize(20, ' ');

@@ -1,14 +1,20 @@
 #include "cli/CliRun.h"
 
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
 #include "controls/cFileVersion.h"
 #include "engine/mResCore.h"
 #include "platform/MessageBox.h"
 #include "platform/PathUtil.h"
+#include "platform/RunProgress.h"
+#include "platform/TimeInterval.h"
 
 namespace cli {
 
@@ -46,11 +52,125 @@ bool ExtractOneFile(ExtractRun& run, const std::string& path) {
             std::fprintf(stderr, "[%zu] %s\n", run.filesDone + 1, path.c_str());
     }
     if (!platform::PathFileExistsA(path)) std::fprintf(stderr, "loomvale-extract: %s: no such file\n", path.c_str());
+    return ScanFile(run, path);
+}
+
+bool ScanFile(ExtractRun& run, const std::string& path) {
     std::string file = path;
     const bool stopped = engine::ExtractResources(file, run.types, &run.owner, run.dest);
     ++run.filesDone;
     if (stopped) run.writeErrors = true;
     return !stopped;
+}
+
+// ---- Ctrl-C ---------------------------------------------------------------
+
+namespace {
+volatile std::sig_atomic_t g_interrupted = 0;
+extern "C" void OnInterrupt(int) { g_interrupted = 1; }
+}  // namespace
+
+void InstallInterruptHandler() {
+    struct sigaction sa {};
+    sa.sa_handler = OnInterrupt;
+    sigemptyset(&sa.sa_mask);
+    // Restart interrupted reads and writes, so no file is cut short; the
+    // handler goes back to the default after one signal.
+    sa.sa_flags = SA_RESTART | SA_RESETHAND;
+    sigaction(SIGINT, &sa, nullptr);
+}
+
+bool Interrupted() { return g_interrupted != 0; }
+void SetInterrupted(bool on) { g_interrupted = on ? 1 : 0; }
+
+// ---- Progress line ----------------------------------------------------------
+
+ProgressLine::ProgressLine(std::FILE* out, bool terminal, std::size_t width)
+    : out_(out), terminal_(terminal), width_(std::max<std::size_t>(width, 20)) {}
+
+void ProgressLine::Begin(int32_t totalDirs, uint32_t startTicks) {
+    total_ = totalDirs;
+    start_ = startTicks;
+    value_ = 0;
+    remaining_.clear();
+}
+
+std::string ProgressLine::Text(const ExtractRun& run) const {
+    std::string text;
+    if (total_ > 0) text = std::to_string(value_ * 2) + "% | ";
+    text += std::to_string(run.filesDone) + (run.filesDone == 1 ? " file" : " files");
+    const char* sep = " | ";
+    for (int k = 0; k < engine::kResKindCount; ++k) {
+        if (!run.types[k]) continue;
+        text += sep;
+        text += TypeName(k);
+        text += ' ';
+        text += std::to_string(run.owner.counts[k]);
+        sep = ", ";
+    }
+    if (!remaining_.empty()) text += " | " + remaining_;
+    return text;
+}
+
+void ProgressLine::Update(const ExtractRun& run, int32_t dirsDone, uint32_t nowTicks) {
+    int value = 0;
+    bool moved = false;
+    // As on the wizard's bar: the line moves in steps of 2 %, and only then
+    // is the estimate worked out again.
+    if (platform::ProgressValue(dirsDone, total_, value) && value != value_ && value <= 50) {
+        value_ = value;
+        moved = true;
+        int32_t estimate = 0;
+        const int32_t elapsed = static_cast<int32_t>(nowTicks - start_);
+        if (platform::RemainingEstimate(total_, dirsDone, elapsed, estimate))
+            remaining_ = "Remaining time: " + platform::TimeIntervalText(static_cast<uint32_t>(estimate), 3);
+        else
+            remaining_.clear();
+    }
+    if (terminal_) {
+        if (moved || !drawnOnce_ || nowTicks - lastDraw_ >= 100) {
+            Draw(Text(run));
+            lastDraw_ = nowTicks;
+            drawnOnce_ = true;
+        }
+    } else if (moved) {
+        std::fprintf(out_, "%s\n", Text(run).c_str());
+        std::fflush(out_);
+    }
+}
+
+void ProgressLine::ShowStatus(const std::string& text) {
+    if (terminal_) Draw(text);
+}
+
+void ProgressLine::Draw(const std::string& text) {
+    // Cut to the terminal's width: a wrapped line cannot be rewritten.
+    const std::string shown = text.substr(0, width_ - 1);
+    std::fprintf(out_, "\r%s\033[K", shown.c_str());
+    std::fflush(out_);
+    lineOpen_ = true;
+}
+
+void ProgressLine::Break() {
+    if (terminal_ && lineOpen_) {
+        std::fputc('\n', out_);
+        std::fflush(out_);
+    }
+    lineOpen_ = false;
+}
+
+void FolderSearch::FileFound(std::string& FileName, int32_t&, int32_t& DirCount, search::VBBool& Cancel) {
+    if (Interrupted()) {
+        Cancel = search::kTrue;
+        return;
+    }
+    if (progress_) {
+        ScanFile(run_, FileName);
+        progress_->Update(run_, dirOffset_ + DirCount, platform::GetTickCount());
+    } else {
+        ExtractOneFile(run_, FileName);
+    }
+    if (Interrupted()) Cancel = search::kTrue;
 }
 
 void PrintSummary(const ExtractRun& run, std::FILE* out) {
@@ -84,6 +204,7 @@ int RunExtractCommand(int argc, char** argv) {
         return 0;
     }
     if (opts.versionInfo) return PrintVersionInfo(opts.files, stdout);
+    InstallInterruptHandler();
     if (!PrepareDestination(opts.dest, opts.types, error)) {
         std::fprintf(stderr, "loomvale-extract: %s\n", error.c_str());
         return 2;
@@ -96,10 +217,66 @@ int RunExtractCommand(int argc, char** argv) {
     run.dest = opts.dest;
     run.types = opts.types;
     run.quiet = opts.quiet;
-    run.filesTotal = opts.files.size();
-    for (const auto& f : opts.files) ExtractOneFile(run, f);
-    if (!run.quiet) std::fprintf(stderr, "%zu of %zu files done\n", run.filesDone, run.filesTotal);
+
+    std::vector<bool> isFolder;
+    bool anyFolder = opts.allDrives;
+    for (const auto& f : opts.files) {
+        isFolder.push_back(platform::PathIsDirectoryA(f));
+        anyFolder = anyFolder || isFolder.back();
+    }
+    if (!anyFolder) run.filesTotal = opts.files.size();
+
+    // Progress is measured in folders, counted before any file is scanned.
+    search::cSearchCore core;
+    search::VBBool recurse = opts.noSubfolders ? search::kFalse : search::kTrue;
+    const bool counted = opts.allDrives || (anyFolder && recurse);
+    std::vector<int32_t> dirCounts(opts.files.size(), 0);
+    int64_t totalDirs = 0;
+    const bool terminal = ::isatty(::fileno(stderr)) == 1;
+    std::size_t width = 80;
+    if (winsize ws{}; terminal && ::ioctl(::fileno(stderr), TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) width = ws.ws_col;
+    ProgressLine progress(stderr, terminal, width);
+    if (counted) {
+        if (!run.quiet) progress.ShowStatus("Counting folders...");
+        if (opts.allDrives) {
+            totalDirs = core.GetDirCount(search::kTrue, "/");
+        } else {
+            for (std::size_t i = 0; i < opts.files.size(); ++i)
+                if (isFolder[i]) totalDirs += dirCounts[i] = core.GetDirCount(search::kFalse, opts.files[i]);
+        }
+        progress.Begin(static_cast<int32_t>(std::min<int64_t>(totalDirs, INT32_MAX)), platform::GetTickCount());
+    }
+    ProgressLine* shown = counted && !run.quiet ? &progress : nullptr;
+
+    int64_t dirOffset = 0;
+    if (opts.allDrives && !Interrupted()) {
+        FolderSearch receiver(run, shown, 0);
+        core.SetEvents(&receiver);
+        core.SearchSystemForFiles(opts.mask);
+        core.SetEvents(nullptr);
+    }
+    for (std::size_t i = 0; i < opts.files.size() && !Interrupted(); ++i) {
+        if (!isFolder[i]) {
+            progress.Break();
+            ExtractOneFile(run, opts.files[i]);
+            continue;
+        }
+        FolderSearch receiver(run, shown, static_cast<int32_t>(std::min<int64_t>(dirOffset, INT32_MAX)));
+        core.SetEvents(&receiver);
+        core.SearchForFiles(opts.files[i], recurse, opts.mask);
+        core.SetEvents(nullptr);
+        dirOffset += dirCounts[i];
+    }
+    progress.Break();
+    if (!run.quiet) {
+        if (anyFolder)
+            std::fprintf(stderr, "%zu %s scanned\n", run.filesDone, run.filesDone == 1 ? "file" : "files");
+        else
+            std::fprintf(stderr, "%zu of %zu files done\n", run.filesDone, run.filesTotal);
+    }
+    if (Interrupted()) std::fprintf(stderr, "loomvale-extract: interrupted\n");
     PrintSummary(run, stdout);
+    if (Interrupted()) return 130;
     return run.writeErrors ? 1 : 0;
 }
 

@@ -10,6 +10,7 @@
 
 #include "cli/CliOptions.h"
 #include "engine/ResTypes.h"
+#include "search/cSearchCore.h"
 
 namespace cli {
 
@@ -37,6 +38,62 @@ bool PrepareDestination(const std::string& dest, const engine::ResTypes& types, 
 // Scans one program file into the run's destination, with progress unless
 // quiet. Returns false when a write error stopped the file.
 bool ExtractOneFile(ExtractRun& run, const std::string& path);
+// The same without the progress line.
+bool ScanFile(ExtractRun& run, const std::string& path);
+
+// The progress line of a counted folder search: the percentage from the
+// folder count in steps of 2 %, files scanned, resources per kind and the
+// remaining time once known. In a terminal it rewrites itself (at most ten
+// times a second); otherwise a plain line is written each time the
+// percentage moves, so a log gets at most 50 of them.
+class ProgressLine {
+public:
+    ProgressLine(std::FILE* out, bool terminal, std::size_t width = 80);
+    // totalDirs 0: no percentage is shown.
+    void Begin(int32_t totalDirs, uint32_t startTicks);
+    // After each file; dirsDone counts the directory entries met so far.
+    void Update(const ExtractRun& run, int32_t dirsDone, uint32_t nowTicks);
+    // Ends a terminal line so that other output starts on a line of its own.
+    void Break();
+    std::string Text(const ExtractRun& run) const;
+    void ShowStatus(const std::string& text);  // terminal only: "Counting folders..."
+
+private:
+    void Draw(const std::string& text);
+
+    std::FILE* out_;
+    bool terminal_;
+    std::size_t width_;
+    int32_t total_ = 0;
+    uint32_t start_ = 0;
+    int value_ = 0;           // 0 to 50, as the wizard's bar
+    std::string remaining_;   // "Remaining time: ..." or empty
+    bool lineOpen_ = false;   // terminal: something is on the current line
+    bool drawnOnce_ = false;
+    uint32_t lastDraw_ = 0;
+};
+
+// Receives the search events: every file found goes to the engine. Sets
+// Cancel once Ctrl-C was pressed, never in the middle of a file.
+class FolderSearch : public search::ISearchEvents {
+public:
+    FolderSearch(ExtractRun& run, ProgressLine* progress, int32_t dirOffset)
+        : run_(run), progress_(progress), dirOffset_(dirOffset) {}
+    void FileFound(std::string& FileName, int32_t& FileCount, int32_t& DirCount, search::VBBool& Cancel) override;
+    void SearchFinished() override { finished = true; }
+    bool finished = false;
+
+private:
+    ExtractRun& run_;
+    ProgressLine* progress_;
+    int32_t dirOffset_;
+};
+
+// Ctrl-C handling: the handler only sets a flag; a second Ctrl-C ends the
+// program at once.
+void InstallInterruptHandler();
+bool Interrupted();
+void SetInterrupted(bool on);  // for tests
 
 // One line per selected kind, in kind order: "Icon: 3".
 void PrintSummary(const ExtractRun& run, std::FILE* out);

@@ -1,0 +1,122 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/CliOptions.h"
+#include "cli/CliRun.h"
+#include "platform/TimeInterval.h"
+
+namespace {
+
+std::string Interval(uint32_t ms, int digits = 3) { return platform::TimeIntervalText(ms, digits); }
+
+TEST(TimeInterval, SignificantDigitsAcrossTheFields) {
+    EXPECT_EQ(Interval(34000), "34 sec");
+    EXPECT_EQ(Interval(90000), "1 min 30 sec");
+    EXPECT_EQ(Interval(74000, 2), "1 min 10 sec");  // cut, not rounded
+    EXPECT_EQ(Interval(74000, 1), "1 min");
+    EXPECT_EQ(Interval(3600000 + 23 * 60000 + 45000), "1 hr 23 min");
+    EXPECT_EQ(Interval(3600000 + 2 * 60000 + 45000), "1 hr 2 min 40 sec");
+    EXPECT_EQ(Interval(3605000), "1 hr 5 sec");  // zero minutes are not named
+    EXPECT_EQ(Interval(59600), "1 min");          // rounded to whole seconds first
+    EXPECT_EQ(Interval(499), "0 sec");
+    EXPECT_EQ(Interval(0xFFFFFFFFu), "1190 hr");  // 1193 hours, three digits kept
+    EXPECT_EQ(Interval(34000, 0), "");
+
+    char buf[5];
+    EXPECT_EQ(platform::StrFromTimeIntervalA(buf, sizeof buf, 90000, 3), 4);
+    EXPECT_STREQ(buf, "1 mi");
+    EXPECT_EQ(platform::StrFromTimeIntervalA(buf, 0, 90000, 3), 0);
+}
+
+TEST(Options, FolderSearchOptions) {
+    auto parse = [](std::vector<const char*> args, cli::CliOptions& o, std::string& err) {
+        args.insert(args.begin(), "loomvale-extract");
+        return cli::ParseOptions(static_cast<int>(args.size()), const_cast<char**>(args.data()), o, err);
+    };
+    cli::CliOptions o;
+    std::string err;
+    ASSERT_TRUE(parse({"--dest", "d", "dir"}, o, err)) << err;
+    EXPECT_EQ(o.mask, "*.exe;*.dll;*.ocx;*.cpl;*.scr;*.vbx");
+    EXPECT_FALSE(o.noSubfolders);
+
+    cli::CliOptions m;
+    ASSERT_TRUE(parse({"--dest", "d", "--mask=*.a b", "--no-subfolders", "dir"}, m, err)) << err;
+    EXPECT_EQ(m.mask, "*.a b");
+    EXPECT_TRUE(m.noSubfolders);
+
+    cli::CliOptions a;
+    ASSERT_TRUE(parse({"--dest", "d", "--all-drives"}, a, err)) << err;
+    EXPECT_TRUE(a.allDrives);
+    cli::CliOptions b, c, d, e;
+    EXPECT_FALSE(parse({"--dest", "d", "--all-drives", "dir"}, b, err));
+    EXPECT_FALSE(parse({"--dest", "d", "--all-drives", "--no-subfolders"}, c, err));
+    EXPECT_FALSE(parse({"--dest", "d", "--mask"}, d, err));
+    EXPECT_FALSE(parse({"--all-drives"}, e, err));  // still needs --dest
+}
+
+// The progress line written into a temporary file.
+class Progress : public ::testing::Test {
+protected:
+    std::FILE* out = std::tmpfile();
+    cli::ExtractRun run;
+    void SetUp() override {
+        ASSERT_NE(out, nullptr);
+        run.types = {engine::kFalse, engine::kTrue, engine::kFalse, engine::kFalse, engine::kTrue, engine::kFalse};
+    }
+    void TearDown() override { std::fclose(out); }
+    std::string Written() {
+        std::fflush(out);
+        std::string s;
+        std::rewind(out);
+        int c;
+        while ((c = std::fgetc(out)) != EOF) s += static_cast<char>(c);
+        return s;
+    }
+};
+
+TEST_F(Progress, PlainLinesOnlyWhenThePercentageMoves) {
+    cli::ProgressLine line(out, false);
+    line.Begin(1000, 5000);
+    run.filesDone = 1;
+    run.owner.counts[1] = 3;
+    line.Update(run, 5, 5100);     // 0.25 rounds to 0: nothing
+    line.Update(run, 10, 5200);    // 0.5 rounds to 0 (halves to even)
+    line.Update(run, 30, 5300);    // 1.5 -> 2: 4 %
+    line.Update(run, 31, 5400);    // still 2: nothing
+    run.filesDone = 2;
+    line.Update(run, 250, 35000);  // 12, 30 s after the start: 90 s to go
+    line.Update(run, 990, 36000);  // 50, less than 10 s to go: no estimate
+    line.Update(run, 1100, 37000); // more than counted: the line stays
+    EXPECT_EQ(Written(),
+              "4% | 1 file | icon 3, video 0\n"
+              "24% | 2 files | icon 3, video 0 | Remaining time: 1 min 30 sec\n"
+              "100% | 2 files | icon 3, video 0\n");
+}
+
+TEST_F(Progress, NoEstimateInTheFirstTenSeconds) {
+    cli::ProgressLine line(out, false);
+    line.Begin(100, 0xFFFFF000u);              // the tick count wraps during the run
+    line.Update(run, 10, 0xFFFFF000u + 5000);  // 5 s: too early for an estimate
+    line.Update(run, 20, 9000);                // 13.096 s: 80 / 20 of that to go
+    EXPECT_EQ(Written(), "10% | 0 files | icon 0, video 0\n"
+                         "20% | 0 files | icon 0, video 0 | Remaining time: 52 sec\n");
+}
+
+TEST_F(Progress, TerminalLineRewritesItselfWithinItsWidth) {
+    cli::ProgressLine line(out, true, 26);
+    line.Begin(0, 0);  // nothing counted: no percentage
+    line.ShowStatus("Counting folders...");
+    run.filesDone = 1;
+    line.Update(run, 3, 1000);
+    line.Update(run, 4, 1050);  // within 100 ms of the last: not drawn
+    run.filesDone = 12;
+    line.Update(run, 5, 1200);
+    line.Break();
+    line.Break();  // nothing open any more
+    EXPECT_EQ(Written(), "\rCounting folders...\033[K\r1 file | icon 0, video 0\033[K\r12 files | icon 0, video \033[K\n");
+}
+
+}  // namespace

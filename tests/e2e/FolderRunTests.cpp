@@ -1,0 +1,217 @@
+// The batch command over folder trees: mask, subfolders, progress into a
+// pipe, usage errors and Ctrl-C.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+struct CliResult {
+    int status = -1;  // exit status, -1 when killed
+    std::string out, err;
+};
+
+class FolderRun : public ::testing::Test {
+protected:
+    fs::path base, root, dest;
+    void SetUp() override {
+        char tmpl[] = "/tmp/lv-folder-XXXXXX";
+        base = mkdtemp(tmpl);
+        root = base / "tree";
+        dest = base / "out";
+    }
+    void TearDown() override { fs::remove_all(base); }
+
+    void Put(const fs::path& rel, bool module = true) {
+        fs::create_directories((root / rel).parent_path());
+        if (module)
+            fs::copy_file(fs::path(LOOMVALE_FIXTURES) / "kinds.dll", root / rel);
+        else
+            std::ofstream(root / rel) << "not a module";
+    }
+
+    // Runs the command with stdout and stderr in files (stderr a file is
+    // not a terminal, so progress comes as plain lines).
+    CliResult Cli(std::vector<std::string> args) {
+        args.insert(args.begin(), LOOMVALE_EXTRACT);
+        const fs::path o = base / "stdout", e = base / "stderr";
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const int fo = open(o.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            const int fe = open(e.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(fo, 1);
+            dup2(fe, 2);
+            std::vector<char*> argv;
+            for (auto& a : args) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        CliResult r;
+        int st = 0;
+        waitpid(pid, &st, 0);
+        r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+        r.out = Slurp(o);
+        r.err = Slurp(e);
+        return r;
+    }
+    std::vector<std::string> Extract(std::vector<std::string> extra) {
+        std::vector<std::string> a{"--dest", dest.string(), "--types", "video"};
+        a.insert(a.end(), extra.begin(), extra.end());
+        return a;
+    }
+};
+
+// Every module of the tree gives one clip, so the clip count is the number
+// of modules taken.
+TEST_F(FolderRun, MaskAndSubfoldersChooseTheFiles) {
+    Put("a.dll");
+    Put("notes.txt");  // a module by content, but not by name
+    Put("sub/B.EXE");  // masks match whatever the case
+    Put("sub/deep/c.ocx");
+    Put("sub/junk.dll", false);
+    fs::create_directory_symlink(root, root / "sub" / "loop");  // never followed
+    fs::create_directory_symlink(root, root / "back.dll");     // a file by its name, not a module
+
+    CliResult r = Cli(Extract({"--quiet", root.string()}));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Video (AVI): 3\n");
+    EXPECT_EQ(r.err, "");
+    const std::string index = Slurp(dest / "Videos" / "__index.txt");
+    EXPECT_EQ(std::count(index.begin(), index.end(), '\n'), 3) << index;
+
+    EXPECT_EQ(Cli(Extract({"--quiet", "--no-subfolders", root.string()})).out, "Video (AVI): 1\n");
+    EXPECT_EQ(Cli(Extract({"--quiet", "--mask", "*.exe", root.string()})).out, "Video (AVI): 1\n");
+    EXPECT_EQ(Cli(Extract({"--quiet", "--mask", "*.txt;*.dll", root.string()})).out, "Video (AVI): 2\n");
+    EXPECT_EQ(Cli(Extract({"--quiet", "--mask", "", root.string()})).out, "Video (AVI): 0\n");
+    // A folder and a file in one run; without --quiet each file of a folder
+    // searched without subfolders gets its line.
+    r = Cli(Extract({"--no-subfolders", (root / "sub").string(), (root / "a.dll").string()}));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "Video (AVI): 2\n");
+    EXPECT_EQ(r.err, "[1] " + (root / "sub" / "B.EXE").string() + "\n[2] " + (root / "sub" / "junk.dll").string() +
+                         "\n[3] " + (root / "a.dll").string() + "\n3 files scanned\n");
+}
+
+TEST_F(FolderRun, ProgressLinesIntoAPipeOrFile) {
+    for (int i = 0; i < 30; ++i) Put("d" + std::to_string(100 + i) + "/m.dll");
+    const CliResult r = Cli(Extract({root.string()}));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Video (AVI): 30\n");
+    EXPECT_EQ(r.err.find('\r'), std::string::npos);
+    std::istringstream lines(r.err);
+    std::string line;
+    const std::regex shape(R"((\d+)% \| (\d+) files? \| video (\d+))");
+    int last = -1, count = 0;
+    while (std::getline(lines, line)) {
+        if (line == "30 files scanned") break;
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(line, m, shape)) << line;
+        const int percent = std::stoi(m[1]);
+        EXPECT_EQ(percent % 2, 0) << line;
+        EXPECT_GT(percent, last) << line;  // a line only when the value moves
+        EXPECT_LE(percent, 100);
+        EXPECT_EQ(m[2], m[3]) << line;  // one clip per file
+        last = percent;
+        ++count;
+    }
+    EXPECT_EQ(line, "30 files scanned");
+    // 30 folders of 3 entries each after the 2 of the root: 92 entries, the
+    // files found at 3, 6 ... 90 of them.
+    EXPECT_EQ(count, 30);
+    EXPECT_EQ(last, 98);
+}
+
+TEST_F(FolderRun, UsageErrors) {
+    Put("a.dll");
+    EXPECT_EQ(Cli(Extract({"--all-drives", root.string()})).status, 2);
+    EXPECT_EQ(Cli(Extract({"--all-drives", "--no-subfolders"})).status, 2);
+    EXPECT_EQ(Cli(Extract({root.string(), "--mask"})).status, 2);
+    EXPECT_EQ(Cli(Extract({})).status, 2);
+    EXPECT_EQ(Cli({"--all-drives"}).status, 2);
+    EXPECT_FALSE(fs::exists(dest));
+}
+
+// Ctrl-C stops between two files. The command's stderr is a pipe that is
+// already full, so it stops at its first progress line, right after the
+// first module, until the test has sent the signal and drains the pipe: no
+// timing decides where the run is when the signal comes.
+TEST_F(FolderRun, InterruptStopsBetweenTwoFiles) {
+    for (int i = 0; i < 10; ++i) Put("d0" + std::to_string(i) + "/m.dll");
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    fcntl(fds[1], F_SETFL, O_NONBLOCK);
+    const std::string fill(4096, 'x');
+    std::size_t prefilled = 0;
+    for (ssize_t n; (n = write(fds[1], fill.data(), fill.size())) > 0;) prefilled += static_cast<std::size_t>(n);
+    fcntl(fds[1], F_SETFL, 0);
+
+    const fs::path o = base / "stdout";
+    std::string exe = LOOMVALE_EXTRACT, d = dest.string(), t = root.string();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fds[1], 2);
+        const int fo = open(o.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(fo, 1);
+        close(fds[0]);
+        execl(exe.c_str(), exe.c_str(), "--types", "video", "--dest", d.c_str(), t.c_str(), nullptr);
+        _exit(127);
+    }
+    close(fds[1]);
+    // The first index line exists only after the handler is in place.
+    const fs::path index = dest / "Videos" / "__index.txt";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    int st = 0;
+    bool gone = false;
+    while (!fs::exists(index) && std::chrono::steady_clock::now() < deadline && !gone) {
+        gone = waitpid(pid, &st, WNOHANG) == pid;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_FALSE(gone) << "the command ended before it was interrupted";
+    ASSERT_TRUE(fs::exists(index));
+    kill(pid, SIGINT);
+    std::string err;
+    char buf[4096];
+    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) err.append(buf, static_cast<std::size_t>(n));
+    close(fds[0]);
+    waitpid(pid, &st, 0);
+    ASSERT_TRUE(WIFEXITED(st)) << "killed by signal " << WTERMSIG(st);
+    EXPECT_EQ(WEXITSTATUS(st), 130);
+    EXPECT_EQ(Slurp(o), "Video (AVI): 1\n");
+    err.erase(0, prefilled);
+    EXPECT_NE(err.find("1 file scanned\n"), std::string::npos) << err;
+    EXPECT_NE(err.find("loomvale-extract: interrupted\n"), std::string::npos) << err;
+    // One clip, whole: its RIFF size covers the file.
+    std::vector<fs::path> written;
+    for (const auto& e : fs::directory_iterator(dest / "Videos")) written.push_back(e.path().filename());
+    std::sort(written.begin(), written.end());
+    ASSERT_EQ(written.size(), 2u);
+    EXPECT_EQ(written[0], "__index.txt");
+    const std::string clip = Slurp(dest / "Videos" / written[1]);
+    ASSERT_GE(clip.size(), 8u);
+    const uint32_t riff = static_cast<uint8_t>(clip[4]) | static_cast<uint8_t>(clip[5]) << 8 |
+                          static_cast<uint8_t>(clip[6]) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(clip[7])) << 24;
+    EXPECT_EQ(riff + 8u, clip.size());
+}
+
+}  // namespace
