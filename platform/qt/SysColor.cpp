@@ -1,5 +1,7 @@
 #include "platform/qt/SysColor.h"
 
+#include <QGuiApplication>
+
 namespace loomvale {
 
 bool SysColorRole(uint32_t index, QPalette::ColorRole& role) {
@@ -29,6 +31,13 @@ QColor ResolveColor(uint32_t value, const QPalette& pal) {
     return pal.color(QPalette::Active, role);
   }
   return QColor(int(value & 0xFF), int((value >> 8) & 0xFF), int((value >> 16) & 0xFF));
+}
+
+uint32_t GetSysColor(uint32_t index) {
+  QPalette::ColorRole role;
+  if (!SysColorRole(index, role)) return 0;
+  const QColor c = QGuiApplication::palette().color(QPalette::Active, role);
+  return uint32_t(c.red()) | (uint32_t(c.green()) << 8) | (uint32_t(c.blue()) << 16);
 }
 
 }  // namespace loomvale

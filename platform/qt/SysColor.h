@@ -28,4 +28,8 @@ bool SysColorRole(uint32_t index, QPalette::ColorRole& role);
 // black), plain values as 0x00BBGGRR.
 QColor ResolveColor(uint32_t value, const QPalette& pal);
 
+// The system colour n as 0x00BBGGRR, from the application palette (0 for
+// unknown indices), as GetSysColor answers.
+uint32_t GetSysColor(uint32_t index);
+
 }  // namespace loomvale

@@ -19,6 +19,18 @@ namespace {
 constexpr int kFrame = 3;       // border and inner padding on each side, outside the margins
 constexpr int kIconSize = 16;
 constexpr int kCursorGap = 20;  // a tip appears below the pointer
+constexpr int kMaxBubble = 4096;  // a tip never grows past this on either side
+
+int32_t Saturate(int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); }
+
+// A handle in a record is only taken for a widget when one lives at that
+// address; anything else would be followed into freed or foreign memory.
+QWidget* LiveWidget(uintptr_t handle) {
+    if (!handle) return nullptr;
+    for (QWidget* w : QApplication::allWidgets())
+        if (reinterpret_cast<uintptr_t>(w) == handle) return w;
+    return nullptr;
+}
 
 COLORREF ToColorRef(const QColor& c) {
     return static_cast<COLORREF>(c.red()) | (static_cast<COLORREF>(c.green()) << 8) |
@@ -132,8 +144,18 @@ QString TooltipWindow::shownTitle() const {
 
 int TooltipWindow::findTool(const TOOLINFOA& ti) const {
     for (size_t i = 0; i < m_tools.size(); ++i)
-        if (m_tools[i].hwnd == ti.hwnd && m_tools[i].uId == ti.uId) return static_cast<int>(i);
+        if (m_tools[i].hwndKey == reinterpret_cast<uintptr_t>(ti.hwnd) && m_tools[i].uId == ti.uId)
+            return static_cast<int>(i);
     return -1;
+}
+
+void TooltipWindow::widgetGone(QObject* object) {
+    // The object is half destroyed: only its address is compared.
+    const auto key = reinterpret_cast<uintptr_t>(object);
+    const auto gone = [key](const Tool& t) { return t.hwndKey == key || ((t.flags & TTF_IDISHWND) && t.uId == key); };
+    if (std::none_of(m_tools.begin(), m_tools.end(), gone)) return;
+    toolsChanged();
+    m_tools.erase(std::remove_if(m_tools.begin(), m_tools.end(), gone), m_tools.end());
 }
 
 int TooltipWindow::toolAt(QWidget* widget, QPoint pos) const {
@@ -181,18 +203,20 @@ QSize TooltipWindow::textSize(const Tool& tool) const {
 }
 
 void TooltipWindow::adjust(RECT& r, bool toWindow) const {
-    const int s = toWindow ? 1 : -1;
-    r.left -= s * (m_margin.left + kFrame);
-    r.top -= s * (m_margin.top + kFrame);
-    r.right += s * (m_margin.right + kFrame);
-    r.bottom += s * (m_margin.bottom + kFrame);
+    // Wide margins or rectangles saturate rather than wrap.
+    const int64_t s = toWindow ? 1 : -1;
+    r.left = Saturate(r.left - s * (int64_t{m_margin.left} + kFrame));
+    r.top = Saturate(r.top - s * (int64_t{m_margin.top} + kFrame));
+    r.right = Saturate(r.right + s * (int64_t{m_margin.right} + kFrame));
+    r.bottom = Saturate(r.bottom + s * (int64_t{m_margin.bottom} + kFrame));
 }
 
 QSize TooltipWindow::bubbleSize(const Tool& tool) const {
     const QSize t = textSize(tool);
     RECT r{0, 0, t.width(), t.height()};
     adjust(r, true);
-    return QSize(r.right - r.left, r.bottom - r.top);
+    const auto side = [](int64_t v) { return static_cast<int>(std::clamp<int64_t>(v, 1, kMaxBubble)); };
+    return QSize(side(int64_t{r.right} - r.left), side(int64_t{r.bottom} - r.top));
 }
 
 void TooltipWindow::showTip(int index, QPoint screenPos) {
@@ -335,7 +359,7 @@ LRESULT TooltipWindow::message(uint32_t msg, WPARAM wParam, LPARAM lParam) {
             switch (wParam) {
                 case TTDT_AUTOMATIC:
                     m_initial = t < 0 ? 500 : t;
-                    m_autopop = m_initial * 10;
+                    m_autopop = Saturate(int64_t{m_initial} * 10);
                     m_reshow = m_initial / 5;
                     break;
                 case TTDT_INITIAL: m_initial = t < 0 ? 500 : t; break;
@@ -356,9 +380,16 @@ LRESULT TooltipWindow::message(uint32_t msg, WPARAM wParam, LPARAM lParam) {
             if (!ValidInfo(ti)) return 0;
             Tool t;
             t.flags = ti->uFlags;
-            t.hwnd = ti->hwnd;
+            t.hwnd = LiveWidget(reinterpret_cast<uintptr_t>(ti->hwnd));
+            t.hwndKey = reinterpret_cast<uintptr_t>(ti->hwnd);
             t.uId = ti->uId;
-            if (t.flags & TTF_IDISHWND) t.idWidget = reinterpret_cast<QWidget*>(ti->uId);
+            if (t.flags & TTF_IDISHWND) {
+                t.idWidget = LiveWidget(ti->uId);
+                if (!t.idWidget) return 0;  // no such control
+            }
+            // A tool goes with its control or its container.
+            for (QWidget* w : {t.idWidget.data(), t.hwnd.data()})
+                if (w) connect(w, &QObject::destroyed, this, &TooltipWindow::widgetGone, Qt::UniqueConnection);
             t.rect = ti->rect;
             t.hinst = ti->hinst;
             if (ti->lpszText && ti->lpszText != LPSTR_TEXTCALLBACKA) t.text = ti->lpszText;

@@ -148,6 +148,7 @@ private:
     struct Tool {
         uint32_t flags = 0;
         QPointer<QWidget> hwnd;
+        uintptr_t hwndKey = 0;  // the holder's handle as given, the key with uId
         uintptr_t uId = 0;
         QPointer<QWidget> idWidget;  // the tool's own widget with TTF_IDISHWND
         RECT rect;
@@ -166,6 +167,7 @@ private:
     void watch(QWidget* widget);
     void armTool(int index, QPoint screenPos);
     void toolsChanged();
+    void widgetGone(QObject* object);
 
     std::vector<Tool> m_tools;
     std::function<void(uint32_t, WPARAM, LPARAM)> m_observer;
