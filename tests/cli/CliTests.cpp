@@ -2,9 +2,7 @@
 
 #include <cstdio>
 #include <string>
-#include <vector>
 
-#include "cli/CliOptions.h"
 #include "cli/CliRun.h"
 #include "platform/TimeInterval.h"
 
@@ -29,32 +27,6 @@ TEST(TimeInterval, SignificantDigitsAcrossTheFields) {
     EXPECT_EQ(platform::StrFromTimeIntervalA(buf, sizeof buf, 90000, 3), 4);
     EXPECT_STREQ(buf, "1 mi");
     EXPECT_EQ(platform::StrFromTimeIntervalA(buf, 0, 90000, 3), 0);
-}
-
-TEST(Options, FolderSearchOptions) {
-    auto parse = [](std::vector<const char*> args, cli::CliOptions& o, std::string& err) {
-        args.insert(args.begin(), "loomvale-extract");
-        return cli::ParseOptions(static_cast<int>(args.size()), const_cast<char**>(args.data()), o, err);
-    };
-    cli::CliOptions o;
-    std::string err;
-    ASSERT_TRUE(parse({"--dest", "d", "dir"}, o, err)) << err;
-    EXPECT_EQ(o.mask, "*.exe;*.dll;*.ocx;*.cpl;*.scr;*.vbx");
-    EXPECT_FALSE(o.noSubfolders);
-
-    cli::CliOptions m;
-    ASSERT_TRUE(parse({"--dest", "d", "--mask=*.a b", "--no-subfolders", "dir"}, m, err)) << err;
-    EXPECT_EQ(m.mask, "*.a b");
-    EXPECT_TRUE(m.noSubfolders);
-
-    cli::CliOptions a;
-    ASSERT_TRUE(parse({"--dest", "d", "--all-drives"}, a, err)) << err;
-    EXPECT_TRUE(a.allDrives);
-    cli::CliOptions b, c, d, e;
-    EXPECT_FALSE(parse({"--dest", "d", "--all-drives", "dir"}, b, err));
-    EXPECT_FALSE(parse({"--dest", "d", "--all-drives", "--no-subfolders"}, c, err));
-    EXPECT_FALSE(parse({"--dest", "d", "--mask"}, d, err));
-    EXPECT_FALSE(parse({"--all-drives"}, e, err));  // still needs --dest
 }
 
 // The progress line written into a temporary file.
@@ -90,19 +62,13 @@ TEST_F(Progress, PlainLinesOnlyWhenThePercentageMoves) {
     line.Update(run, 250, 35000);  // 12, 30 s after the start: 90 s to go
     line.Update(run, 990, 36000);  // 50, less than 10 s to go: no estimate
     line.Update(run, 1100, 37000); // more than counted: the line stays
+    line.Begin(100, 0xFFFFF000u);  // the tick count wraps during this one
+    line.Update(run, 20, 9000);    // 13.096 s: 80 / 20 of that to go
     EXPECT_EQ(Written(),
               "4% | 1 file | icon 3, video 0\n"
               "24% | 2 files | icon 3, video 0 | Remaining time: 1 min 30 sec\n"
-              "100% | 2 files | icon 3, video 0\n");
-}
-
-TEST_F(Progress, NoEstimateInTheFirstTenSeconds) {
-    cli::ProgressLine line(out, false);
-    line.Begin(100, 0xFFFFF000u);              // the tick count wraps during the run
-    line.Update(run, 10, 0xFFFFF000u + 5000);  // 5 s: too early for an estimate
-    line.Update(run, 20, 9000);                // 13.096 s: 80 / 20 of that to go
-    EXPECT_EQ(Written(), "10% | 0 files | icon 0, video 0\n"
-                         "20% | 0 files | icon 0, video 0 | Remaining time: 52 sec\n");
+              "100% | 2 files | icon 3, video 0\n"
+              "20% | 2 files | icon 3, video 0 | Remaining time: 52 sec\n");
 }
 
 TEST_F(Progress, TerminalLineRewritesItselfWithinItsWidth) {

@@ -9,7 +9,6 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -113,33 +112,17 @@ TEST_F(FolderRun, MaskAndSubfoldersChooseTheFiles) {
                          "\n[3] " + (root / "a.dll").string() + "\n3 files scanned\n");
 }
 
-TEST_F(FolderRun, ProgressLinesIntoAPipeOrFile) {
+TEST_F(FolderRun, ProgressLinesIntoAFile) {
     for (int i = 0; i < 30; ++i) Put("d" + std::to_string(100 + i) + "/m.dll");
     const CliResult r = Cli(Extract({root.string()}));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "Video (AVI): 30\n");
+    // 30 folders of 3 entries after the 2 of the root: the files come at
+    // entries 3, 6 ... 90 of 92, each moving the percentage; no rewriting.
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 31);
     EXPECT_EQ(r.err.find('\r'), std::string::npos);
-    std::istringstream lines(r.err);
-    std::string line;
-    const std::regex shape(R"((\d+)% \| (\d+) files? \| video (\d+))");
-    int last = -1, count = 0;
-    while (std::getline(lines, line)) {
-        if (line == "30 files scanned") break;
-        std::smatch m;
-        ASSERT_TRUE(std::regex_match(line, m, shape)) << line;
-        const int percent = std::stoi(m[1]);
-        EXPECT_EQ(percent % 2, 0) << line;
-        EXPECT_GT(percent, last) << line;  // a line only when the value moves
-        EXPECT_LE(percent, 100);
-        EXPECT_EQ(m[2], m[3]) << line;  // one clip per file
-        last = percent;
-        ++count;
-    }
-    EXPECT_EQ(line, "30 files scanned");
-    // 30 folders of 3 entries each after the 2 of the root: 92 entries, the
-    // files found at 3, 6 ... 90 of them.
-    EXPECT_EQ(count, 30);
-    EXPECT_EQ(last, 98);
+    EXPECT_EQ(r.err.substr(0, r.err.find('\n')), "4% | 1 file | video 1");
+    EXPECT_NE(r.err.find("\n98% | 30 files | video 30\n30 files scanned\n"), std::string::npos) << r.err;
 }
 
 TEST_F(FolderRun, UsageErrors) {
