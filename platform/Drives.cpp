@@ -153,16 +153,19 @@ uint32_t TypeOf(const Mount& m) {
     return removable ? DRIVE_REMOVABLE : DRIVE_FIXED;
 }
 
-// Device identity for "each device once": the resolved /dev node, otherwise
-// the mount point itself (every tmpfs or overlay is a file system of its own).
-std::string DeviceKey(const Mount& m) {
-    if (m.source.starts_with("/dev/")) return "dev:" + DeviceName(m.source);
-    return "at:" + m.point;
-}
-
-bool IsFolder(const std::string& path) {
+// Device identity for "each device once": the /dev node and the device
+// number of the mount point, so that bind mounts of one file system count
+// once while btrfs subvolumes of one disk (numbers of their own) stay apart.
+// Other sources name no device: every tmpfs or share is a file system of its
+// own. Network mount points are never examined: a dead server would hang us.
+bool DeviceKey(const Mount& m, std::string& key) {
+    key = "at:" + m.point;
+    if (IsNetworkType(m.type)) return true;
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    // A file bind-mounted over a file (a container's /etc/hosts) is no drive.
+    if (::stat(m.point.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    if (m.source.starts_with("/dev/")) key = "dev:" + DeviceName(m.source) + ":" + std::to_string(st.st_dev);
+    return true;
 }
 
 std::string WithSlash(std::string s) {
@@ -193,9 +196,8 @@ uint32_t GetLogicalDriveStringsA(uint32_t bufferLength, char* buffer) {
         if (std::any_of(mounts.begin() + static_cast<std::ptrdiff_t>(i) + 1, mounts.end(),
                         [&m](const Mount& later) { return later.point == m.point; }))
             continue;
-        // A file bind-mounted over a file (a container's /etc/hosts) is no drive.
-        if (IsVirtualType(m.type) || m.point.find('\0') != std::string::npos || !IsFolder(m.point)) continue;
-        std::string key = DeviceKey(m);
+        std::string key;
+        if (IsVirtualType(m.type) || !DeviceKey(m, key)) continue;
         if (std::find(seen.begin(), seen.end(), key) != seen.end()) continue;
         seen.push_back(std::move(key));
         list += WithSlash(m.point);

@@ -153,7 +153,7 @@ Listing* NewListing() {
 void Release(Listing* l) {
     if (--l->users > 0) return;
     auto& open = g_state.open;
-    open.erase(std::find(open.begin(), open.end(), l));
+    if (const auto it = std::find(open.begin(), open.end(), l); it != open.end()) open.erase(it);
     if (open.empty()) g_state.virtualDev.clear();
     if (g_state.spare.size() < kMaxSpare && l->names.capacity() <= kBufferSize * 4)
         g_state.spare.emplace_back(l);
