@@ -6,8 +6,16 @@
 #include <QPainter>
 #include <QPalette>
 
+#ifdef LOOMVALE_HAVE_RESOURCES
+#include "resources/Resources.h"
+#endif
+#ifdef LOOMVALE_HAVE_CONTROLS
+#include "controls/Animate.h"
+#endif
+
 namespace wizard {
 
+#ifndef LOOMVALE_HAVE_RESOURCES
 namespace {
 
 QPixmap Gradient(int w, int h) {
@@ -23,8 +31,17 @@ QPixmap Gradient(int w, int h) {
 }
 
 }  // namespace
+#endif
 
 QPixmap WizardPicture(WizardPictureKind kind) {
+#ifdef LOOMVALE_HAVE_RESOURCES
+    switch (kind) {
+        case WizardPictureKind::Wizard: return resources::Picture(QStringLiteral("imgWizard"));
+        case WizardPictureKind::Watermark: return resources::Picture(QStringLiteral("imgWatermark"));
+        case WizardPictureKind::Logo: return resources::Picture(QStringLiteral("imgLogo"));
+    }
+    return {};
+#else
     switch (kind) {
         case WizardPictureKind::Wizard:
         case WizardPictureKind::Watermark: return Gradient(164, 394);
@@ -34,9 +51,13 @@ QPixmap WizardPicture(WizardPictureKind kind) {
         }
     }
     return {};
+#endif
 }
 
 QIcon KindIcon(int kind) {
+#ifdef LOOMVALE_HAVE_RESOURCES
+    return resources::KindIcon(kind);
+#else
     static const QColor colours[] = {QColor(0x3a, 0x7b, 0xd5), QColor(0xe0, 0x9a, 0x1e), QColor(0x55, 0x55, 0x55),
                                      QColor(0x8e, 0x44, 0xad), QColor(0xc0, 0x39, 0x2b), QColor(0x27, 0xae, 0x60)};
     QPixmap pm(16, 16);
@@ -47,6 +68,7 @@ QIcon KindIcon(int kind) {
     p.setPen(Qt::NoPen);
     p.drawRoundedRect(QRectF(1, 1, 14, 14), 3, 3);
     return QIcon(pm);
+#endif
 }
 
 QWidget* MakeEtchedLine(QWidget* parent) {
@@ -65,16 +87,52 @@ QWidget* MakeSunkenFrame(QWidget* parent) {
     return frame;
 }
 
+#ifdef LOOMVALE_HAVE_CONTROLS
+namespace {
+loomvale::Animate* AsAnimate(QWidget* w) { return qobject_cast<loomvale::Animate*>(w); }
+}  // namespace
+
+QWidget* MakeAnimation(QWidget* parent) {
+    auto* anim = new loomvale::Animate(parent);
+    // Room for the search clip; its page-coloured background lets the page show through.
+    anim->setFixedSize(272, 60);
+    anim->SetCenter(true);
+    anim->SetTransparent(true);
+    return anim;
+}
+
+void OpenAnimation(QWidget* anim, const QString& path) {
+    if (auto* a = AsAnimate(anim)) a->Open(path);
+}
+void PlayAnimation(QWidget* anim) {
+    if (auto* a = AsAnimate(anim)) a->Play();
+}
+void StopAnimation(QWidget* anim) {
+    if (auto* a = AsAnimate(anim)) a->Stop();
+}
+void CloseAnimation(QWidget* anim) {
+    if (auto* a = AsAnimate(anim)) a->Close();
+}
+#else
 QWidget* MakeAnimation(QWidget* parent) {
     auto* label = new QLabel(parent);
     label->setFixedSize(80, 50);
     return label;
 }
 
-QByteArray AnimationClip(const char*) { return {}; }
 void OpenAnimation(QWidget*, const QString&) {}
 void PlayAnimation(QWidget*) {}
 void StopAnimation(QWidget*) {}
 void CloseAnimation(QWidget*) {}
+#endif
+
+QByteArray AnimationClip(const char* resId) {
+#ifdef LOOMVALE_HAVE_RESOURCES
+    return resources::ClipBytes(QString::fromLatin1(resId));
+#else
+    (void)resId;
+    return {};
+#endif
+}
 
 }  // namespace wizard
