@@ -493,16 +493,15 @@ QWidget* frmMain::BuildProgressPage() {
     auto* col = new QVBoxLayout(page);
     col->setContentsMargins(30, 12, 30, 12);
     col->setSpacing(8);
-    auto* top = new QHBoxLayout();
+    // The clip is wide: it has a row of its own above the status text.
+    aniAnim = MakeAnimation(page);
+    aniAnim->setObjectName(QStringLiteral("aniAnim"));
+    col->addWidget(aniAnim, 0, Qt::AlignHCenter);
     lblStatus = MakeLabel(QString(), page);
     lblStatus->setObjectName(QStringLiteral("lblStatus"));
     lblStatus->setMinimumHeight(lblStatus->fontMetrics().lineSpacing() * 2 + 4);
     lblStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    top->addWidget(lblStatus, 1);
-    aniAnim = MakeAnimation(page);
-    aniAnim->setObjectName(QStringLiteral("aniAnim"));
-    top->addWidget(aniAnim, 0, Qt::AlignTop);
-    col->addLayout(top);
+    col->addWidget(lblStatus);
 
     l3dProgressBack = MakeSunkenFrame(page);
     l3dProgressBack->setObjectName(QStringLiteral("l3dProgressBack"));
