@@ -4,12 +4,15 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -52,12 +55,11 @@ thread_local State g_state;
 constexpr std::size_t kBufferSize = 64 * 1024;
 constexpr std::size_t kMaxSpare = 16;
 
-bool IsVirtualFileSystem(long type) {
+bool IsVirtualFileSystem(uint32_t type) {
     // Magic numbers of the pseudo file systems a walk must never enter.
-    static constexpr long kVirtual[] = {
+    static constexpr uint32_t kVirtual[] = {
         0x9fa0,      // proc
         0x62656572,  // sysfs
-        0x1373,      // devtmpfs
         0x1cd1,      // devpts
         0x27e0eb,    // cgroup
         0x63677270,  // cgroup2
@@ -76,13 +78,36 @@ bool IsVirtualFileSystem(long type) {
     return std::find(std::begin(kVirtual), std::end(kVirtual), type) != std::end(kVirtual);
 }
 
-// fstatfs once per device and walk: device numbers of unmounted file systems
+// devtmpfs gives the magic number of tmpfs: tell them apart by the type
+// name the mount table has for the device.
+bool IsDevTmpfs(dev_t dev) {
+    std::ifstream in("/proc/self/mountinfo");
+    const std::string id = std::to_string(major(dev)) + ":" + std::to_string(minor(dev));
+    std::string line;
+    while (std::getline(in, line)) {
+        // "36 35 0:6 / /dev rw,relatime - devtmpfs devtmpfs rw"
+        std::istringstream fields(line);
+        std::string mountId, parentId, number, word;
+        if (!(fields >> mountId >> parentId >> number) || number != id) continue;
+        while (fields >> word && word != "-") {
+        }
+        if (fields >> word && word == "devtmpfs") return true;
+    }
+    return false;
+}
+
+// Asked once per device and walk: device numbers of unmounted file systems
 // are handed out again, so the answers are forgotten when no enumeration is open.
 bool OnVirtualFileSystem(int fd, dev_t dev) {
     for (const auto& [d, v] : g_state.virtualDev)
         if (d == dev) return v;
+    constexpr uint32_t kTmpfs = 0x01021994, kRamfs = 0x858458f6;
     struct statfs fs {};
-    const bool v = ::fstatfs(fd, &fs) != 0 || IsVirtualFileSystem(static_cast<long>(fs.f_type));
+    bool v = true;
+    if (::fstatfs(fd, &fs) == 0) {
+        const auto type = static_cast<uint32_t>(fs.f_type);
+        v = IsVirtualFileSystem(type) || ((type == kTmpfs || type == kRamfs) && IsDevTmpfs(dev));
+    }
     g_state.virtualDev.emplace_back(dev, v);
     return v;
 }

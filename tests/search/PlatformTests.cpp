@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <sstream>
 
 using namespace std::string_literals;
 
@@ -64,6 +65,11 @@ TEST(FindFile, NameOrderDotsFirstLinksAreFiles) {
 
 TEST(FindFile, NeitherVirtualFileSystemsNorOtherDevicesNorLoops) {
     EXPECT_TRUE(List("/proc/self/*.*").empty());
+    std::stringstream mounts;
+    mounts << std::ifstream("/proc/self/mounts").rdbuf();
+    if (mounts.str().find(" /dev devtmpfs ") != std::string::npos) {
+        EXPECT_TRUE(List("/dev/*.*").empty()) << "devtmpfs passes for tmpfs by its magic number";
+    }
     TempTree t;
     t.file("a");
     {
