@@ -196,6 +196,7 @@ Listing* Acquire(const std::string& folder) {
             return *it;
         }
 
+    if (folder.find('\0') != std::string::npos) return nullptr;  // would open another folder
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return nullptr;
     struct stat st {};

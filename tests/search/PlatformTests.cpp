@@ -61,6 +61,7 @@ TEST(FindFile, NameOrderDotsFirstLinksAreFiles) {
     EXPECT_TRUE(List(t.root() + "/*.none").empty());
     EXPECT_TRUE(List(t.path("absent") + "/*.*").empty());
     EXPECT_TRUE(List(t.path("b") + "/*.*").empty());
+    EXPECT_TRUE(List(t.root() + "\0/sub/*.*"s).empty());
 }
 
 TEST(FindFile, NeitherVirtualFileSystemsNorOtherDevicesNorLoops) {
