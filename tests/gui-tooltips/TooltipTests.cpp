@@ -80,10 +80,11 @@ TEST_F(Tooltips, RestingPointerShowsTheTipAsConfigured) {
     tips.MaxTipWidth(120);
     EXPECT_EQ(tips.Title(), "Save");
     EXPECT_EQ(tips.Icon(), TTI_WARNING);
-    EXPECT_EQ(tips.GetDelayTime(TTDT_INITIAL), 150);
+    tips.SetDelayTime(TTDT_INITIAL, 400);  // long enough to look before it passes
+    EXPECT_EQ(tips.GetDelayTime(TTDT_INITIAL), 400);
 
     Rest(ctl);
-    QTest::qWait(60);
+    QTest::qWait(100);
     EXPECT_FALSE(shown());  // the initial delay has not passed
     ASSERT_TRUE(WaitFor([&] { return shown(); }));
     EXPECT_EQ(window()->shownText(), QString("Saves the open file to the disk it came from"));
@@ -106,6 +107,7 @@ TEST_F(Tooltips, RestingPointerShowsTheTipAsConfigured) {
     EXPECT_FALSE(shown());
 
     // Inactive: resting shows nothing until enabled again.
+    tips.SetDelayTime(TTDT_INITIAL, 150);
     Away();
     tips.Enabled(false);
     EXPECT_FALSE(tips.Enabled());
