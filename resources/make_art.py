@@ -17,7 +17,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ART = os.path.join(HERE, "art")
 
 # Sizes the window gives the pictures (the wizard stretches nothing then).
-WIZARD_SIZE = (164, 414)
+WIZARD_SIZE = (164, 416)
 LOGO_SIZE = (44, 44)
 CLIP_SIZE = (272, 60)
 CLIP_FRAMES = 24
@@ -193,8 +193,8 @@ def backdrop(w, h, ss):
     d = cv.draw_on(lay)
     for i in range(-12, 30):
         x = i * 11
-        d.line([(cv.s(x), 0), (cv.s(x + h * 0.55), cv.s(h * 0.55))], fill=(255, 255, 255, 16), width=cv.s(1))
-        d.line([(cv.s(x + h * 0.55), 0), (cv.s(x), cv.s(h * 0.55))], fill=(255, 255, 255, 9), width=cv.s(1))
+        d.line([(cv.s(x), 0), (cv.s(x + h * 0.55), cv.s(h * 0.55))], fill=(255, 255, 255, 22), width=cv.s(1))
+        d.line([(cv.s(x + h * 0.55), 0), (cv.s(x), cv.s(h * 0.55))], fill=(255, 255, 255, 12), width=cv.s(1))
     # Fade the threads out downwards.
     fade = vertical_gradient(1, 64, [(0, (255, 255, 255)), (0.6, (110, 110, 110)), (1, (0, 0, 0))])
     fade = fade.convert("L").resize(cv.img.size)
@@ -303,7 +303,7 @@ def picture_logo(scale=1):
     document(cv, cv.draw_on(lay), 9 * u, 8 * u, 19 * u, 25 * u, KIND_COLOURS[1], lines=True, picture=False)
     cv.put(lay)
     lay = cv.layer()
-    magnifier(cv, cv.draw_on(lay), 25 * u, 23 * u, 7.5 * u, 2.4 * u, 9 * u, rim=(255, 255, 255))
+    magnifier(cv, cv.draw_on(lay), 25 * u, 23 * u, 7.5 * u, 2.6 * u, 9 * u, rim=AMBER)
     cv.put(lay)
     return cv.result()
 

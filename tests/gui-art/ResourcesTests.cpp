@@ -19,7 +19,7 @@ TEST(Resources, PicturesInOneAndTwoTimesSize) {
     const struct {
         const char* name;
         QSize size;
-    } pictures[] = {{"imgWizard", {164, 414}}, {"imgWatermark", {164, 414}}, {"imgLogo", {44, 44}}};
+    } pictures[] = {{"imgWizard", {164, 416}}, {"imgWatermark", {164, 416}}, {"imgLogo", {44, 44}}};
     for (const auto& p : pictures) {
         const QString name = QString::fromLatin1(p.name);
         const QPixmap one = resources::Picture(name, 1.0);
@@ -67,7 +67,7 @@ TEST(Resources, ClipAndFileList) {
 // The wizard library reaches the same resources, not placeholders.
 TEST(WizardArt, UsesTheEmbeddedResources) {
     EXPECT_EQ(wizard::WizardPicture(wizard::WizardPictureKind::Wizard).deviceIndependentSize().toSize(),
-              QSize(164, 414));
+              QSize(164, 416));
     EXPECT_EQ(wizard::WizardPicture(wizard::WizardPictureKind::Logo).deviceIndependentSize().toSize(),
               QSize(44, 44));
     EXPECT_EQ(wizard::KindIcon(3).pixmap(16, 16).toImage(), resources::KindIcon(3).pixmap(16, 16).toImage());
