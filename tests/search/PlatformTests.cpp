@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <sstream>
 
@@ -171,6 +172,8 @@ TEST_F(FakeDrives, FixedDrivesInTableOrderWithCountersRunningOn) {
 TEST(RealDrives, RootIsAFixedDrive) {
     std::vector<char> buf(platform::GetLogicalDriveStringsA(0, nullptr) + 1);
     platform::GetLogicalDriveStringsA(static_cast<uint32_t>(buf.size()), buf.data());
-    EXPECT_STREQ(buf.data(), "/") << "the root file system comes first in the table";
+    int roots = 0;
+    for (const char* p = buf.data(); *p; p += std::strlen(p) + 1) roots += std::string(p) == "/";
+    EXPECT_EQ(roots, 1);
     EXPECT_EQ(platform::GetDriveTypeA("/"), platform::DRIVE_FIXED);
 }
