@@ -3,7 +3,6 @@
 #include <sys/mount.h>
 
 #include "TestUtil.h"
-#include "cli/CliOptions.h"
 
 using namespace t;
 
@@ -256,34 +255,6 @@ TEST_F(RunTest, FileIoSurvivesShortWritesAndTakesBackHalfLines) {
 }
 
 // ---- The batch command -------------------------------------------------------
-
-TEST(CliOptions, ParsesAndRefuses) {
-    auto parse = [](std::vector<std::string> args, cli::CliOptions& o, std::string& e) {
-        std::vector<char*> argv{const_cast<char*>("loomvale-extract")};
-        for (auto& a : args) argv.push_back(a.data());
-        return cli::ParseOptions(int(argv.size()), argv.data(), o, e);
-    };
-    cli::CliOptions o;
-    std::string e;
-    ASSERT_TRUE(parse({"--dest", "/d", "--types", "icon,html", "--quiet", "x.dll", "y.dll"}, o, e));
-    EXPECT_EQ(o.dest, "/d");
-    EXPECT_TRUE(o.types.Icon && o.types.HTML && !o.types.Bitmap && !o.types.Video);
-    EXPECT_TRUE(o.quiet);
-    EXPECT_EQ(o.files, (std::vector<std::string>{"x.dll", "y.dll"}));
-    cli::CliOptions d;
-    ASSERT_TRUE(parse({"--dest=/d", "--", "--odd-name.dll"}, d, e));
-    for (int k = 0; k < engine::kResKindCount; ++k) EXPECT_TRUE(d.types[k]);
-    EXPECT_EQ(d.files, std::vector<std::string>{"--odd-name.dll"});
-    for (auto bad : std::vector<std::vector<std::string>>{{"--types", "icons", "--dest", "/d", "x"},
-                                                          {"--types", "icon,", "--dest", "/d", "x"},
-                                                          {"--dest", "/d"},
-                                                          {"x.dll"},
-                                                          {"--frobnicate", "--dest", "/d", "x"},
-                                                          {"--dest"}}) {
-        cli::CliOptions b;
-        EXPECT_FALSE(parse(bad, b, e)) << bad[0];
-    }
-}
 
 class CliTest : public EngineTest {
 protected:
