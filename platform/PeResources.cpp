@@ -14,6 +14,11 @@
 
 namespace platform {
 
+struct PeResource {
+    uint32_t dataRva = 0;
+    uint32_t size = 0;
+};
+
 namespace {
 
 // A real module has at most 96 sections; the resource tree has three levels.
@@ -36,8 +41,7 @@ struct Section {
 
 struct LangEntry {
     uint16_t lang = 0;
-    uint32_t dataRva = 0;
-    uint32_t size = 0;
+    PeResource res;  // what FindResourceA hands out: stable until FreeLibrary
 };
 
 struct NameEntry {
@@ -122,11 +126,6 @@ bool Matches(const ResId& stored, const ResId& wanted) {
 
 }  // namespace
 
-struct PeResource {
-    uint32_t dataRva = 0;
-    uint32_t size = 0;
-};
-
 struct PeResourceData {
     std::vector<uint8_t> bytes;
 };
@@ -136,9 +135,8 @@ struct PeModule {
     uint64_t fileSize = 0;
     std::vector<Section> sections;
     uint32_t rsrcRva = 0;
+    // Not changed after loading, so pointers into it stay valid.
     std::vector<TypeEntry> types;
-    // Handles handed out by FindResourceA; they live until FreeLibrary.
-    std::vector<std::unique_ptr<PeResource>> found;
 
     // A small read window: the directory walk reads many tiny records.
     std::vector<uint8_t> cache;
@@ -266,7 +264,7 @@ struct TreeWalk {
                     uint8_t leaf[16];
                     const uint64_t rva = uint64_t{m.rsrcRva} + l.data;
                     if (rva > 0xFFFFFFFFu || !m.ReadRva(static_cast<uint32_t>(rva), leaf, sizeof leaf)) continue;
-                    name.langs.push_back({static_cast<uint16_t>(l.name & 0xFFFF), Le32(leaf), Le32(leaf + 4)});
+                    name.langs.push_back({static_cast<uint16_t>(l.name & 0xFFFF), PeResource{Le32(leaf), Le32(leaf + 4)}});
                 }
                 if (!name.langs.empty()) type.names.push_back(std::move(name));
             }
@@ -427,8 +425,7 @@ HRSRC FindResourceA(HMODULE module, const ResId& name, const ResId& type) {
             if (pick) break;
         }
         if (!pick) pick = &n.langs.front();
-        module->found.push_back(std::make_unique<PeResource>(PeResource{pick->dataRva, pick->size}));
-        return module->found.back().get();
+        return &pick->res;
     }
     return nullptr;
 }

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -145,6 +146,14 @@ TEST(PeReader, LookupRules) {
     EXPECT_TRUE(Load(m, ResId::Int(2), ResId::Int(999)).empty());
     EXPECT_TRUE(Load(m, ResId::Int(3), ResId::Int(1)).empty());
     EXPECT_TRUE(Load(m, ResId::Int(2), ResId::Str("#99999")).empty());
+    // A scan looks members up again and again; that must cost no memory.
+    rusage before{}, after{};
+    getrusage(RUSAGE_SELF, &before);
+    int missed = 0;
+    for (int i = 0; i < 1500000; ++i) missed += !platform::FindResourceA(m, ResId::Int(130), ResId::Int(2));
+    getrusage(RUSAGE_SELF, &after);
+    EXPECT_EQ(missed, 0);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 24 * 1024);
     platform::FreeLibrary(m);
 }
 
