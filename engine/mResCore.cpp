@@ -129,22 +129,100 @@ std::string IndexSafe(std::string s) {
     return s;
 }
 
-// Members of a group, loaded once per ID however often the group names it.
+// Members of a group. Each is loaded to check it and kept for the write,
+// once per ID however often the group names it, while the kept bytes stay
+// within a budget; past it (many IDs sharing one large image in a damaged
+// module) a member is let go and loaded again when the file is written.
+constexpr std::size_t kMaxKeptMemberBytes = 16u << 20;
+
 class MemberCache {
 public:
     MemberCache(HMODULE module, const char* typeText) : module_(module), type_(typeText) {}
+
+    // The member's bytes, valid until the next call; empty when missing.
     const std::vector<uint8_t>& Get(uint16_t id) {
-        auto it = cache_.find(id);
-        if (it == cache_.end())
-            it = cache_.emplace(id, LoadResourceData(module_, type_, std::to_string(id))).first;
-        return it->second;
+        auto it = kept_.find(id);
+        if (it != kept_.end()) return it->second;
+        scratch_ = Load(id);
+        if (keptBytes_ + scratch_.size() > kMaxKeptMemberBytes) return scratch_;
+        keptBytes_ += scratch_.size();
+        return kept_.emplace(id, std::move(scratch_)).first->second;
     }
+    // The kept bytes of a member, nullptr when it was let go.
+    const std::vector<uint8_t>* Kept(uint16_t id) const {
+        auto it = kept_.find(id);
+        return it == kept_.end() ? nullptr : &it->second;
+    }
+    std::vector<uint8_t> Load(uint16_t id) const { return LoadResourceData(module_, type_, std::to_string(id)); }
 
 private:
     HMODULE module_;
     std::string type_;
-    std::map<uint16_t, std::vector<uint8_t>> cache_;
+    std::map<uint16_t, std::vector<uint8_t>> kept_;
+    std::size_t keptBytes_ = 0;
+    std::vector<uint8_t> scratch_;
 };
+
+// One image of a group file: the member, its size as checked, and the
+// bytes at its front that the file leaves out (a cursor's hotspot).
+struct GroupImage {
+    uint16_t id;
+    std::size_t size;
+};
+
+// Writes a group file: the header and directory, then the images in order.
+// When every member is kept, one gathered write; otherwise each let-go
+// member is loaded again as it is written, so only one is held at a time. A
+// member that no longer matches what was checked means the module changed
+// under us: the file is removed and the group refused.
+bool WriteGroupFile(const std::string& path, const std::vector<uint8_t>& head, const MemberCache& members,
+                    const std::vector<GroupImage>& images, std::size_t skip) {
+    std::vector<std::span<const uint8_t>> pieces;
+    pieces.reserve(1 + images.size());
+    pieces.emplace_back(head);
+    for (const auto& image : images) {
+        const std::vector<uint8_t>* kept = members.Kept(image.id);
+        if (!kept) break;
+        pieces.emplace_back(kept->data() + skip, kept->size() - skip);
+    }
+    if (pieces.size() == 1 + images.size()) return WriteOutput(path, pieces);
+
+    int fd = -1;
+    FileError e = platform::CreateNewFile(path, fd);
+    if (e.number) {
+        RecordError(e);
+        return false;
+    }
+    g_state.CreatedPath = path;
+    e = platform::WriteAll(fd, head.data(), head.size(), path);
+    bool changed = false;
+    for (const auto& image : images) {
+        if (e.number) break;
+        std::vector<uint8_t> loaded;
+        const std::vector<uint8_t>* data = members.Kept(image.id);
+        if (!data) {
+            loaded = members.Load(image.id);
+            data = &loaded;
+        }
+        if (data->size() != image.size) {
+            changed = true;
+            break;
+        }
+        e = platform::WriteAll(fd, data->data() + skip, data->size() - skip, path);
+    }
+    const FileError c = platform::CloseFile(fd, path);
+    if (!e.number) e = c;
+    if (e.number) {
+        RecordError(e);
+        return false;
+    }
+    if (changed) {
+        platform::DeleteFile(path);
+        g_state.CreatedPath.clear();
+        return false;
+    }
+    return true;
+}
 
 // The group header checks both group writers share: enough bytes for the
 // header and every entry, the type byte, a positive count.
@@ -392,7 +470,7 @@ bool SaveIconGroup(HMODULE hModule, const std::string& Path, const std::string& 
     if (count < 0) return false;
 
     MemberCache members(hModule, "3");
-    std::vector<const std::vector<uint8_t>*> images;
+    std::vector<GroupImage> images;
     images.reserve(count);
     std::vector<uint8_t> head(group.begin(), group.begin() + 6);
     head.reserve(6 + 16 * static_cast<std::size_t>(count));
@@ -422,13 +500,9 @@ bool SaveIconGroup(HMODULE hModule, const std::string& Path, const std::string& 
         Put32(head, static_cast<uint32_t>(offset));
         offset += image.size();
         if (offset > 0xFFFFFFFFull) return false;
-        images.push_back(&image);
+        images.push_back({id, image.size()});
     }
-    std::vector<std::span<const uint8_t>> pieces;
-    pieces.reserve(1 + images.size());
-    pieces.emplace_back(head);
-    for (const auto* image : images) pieces.emplace_back(*image);
-    return WriteOutput(Path, pieces);
+    return WriteGroupFile(Path, head, members, images, 0);
 }
 
 bool SaveCursorGroup(HMODULE hModule, const std::string& Path, const std::string& NameText) {
@@ -437,7 +511,7 @@ bool SaveCursorGroup(HMODULE hModule, const std::string& Path, const std::string
     if (count < 0) return false;
 
     MemberCache members(hModule, "1");
-    std::vector<const std::vector<uint8_t>*> images;
+    std::vector<GroupImage> images;
     images.reserve(count);
     std::vector<uint8_t> head(group.begin(), group.begin() + 6);
     head.reserve(6 + 16 * static_cast<std::size_t>(count));
@@ -475,13 +549,9 @@ bool SaveCursorGroup(HMODULE hModule, const std::string& Path, const std::string
         Put32(head, static_cast<uint32_t>(offset));
         offset += written;
         if (offset > 0xFFFFFFFFull) return false;
-        images.push_back(&image);
+        images.push_back({id, image.size()});
     }
-    std::vector<std::span<const uint8_t>> pieces;
-    pieces.reserve(1 + images.size());
-    pieces.emplace_back(head);
-    for (const auto* image : images) pieces.emplace_back(image->data() + 4, image->size() - 4);
-    return WriteOutput(Path, pieces);
+    return WriteGroupFile(Path, head, members, images, 4);
 }
 
 }  // namespace engine

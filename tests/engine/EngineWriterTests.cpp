@@ -172,6 +172,55 @@ TEST_F(WriterTest, MemberIdsAreLookedUpAsIntegers) {
     EXPECT_TRUE(std::equal(img.begin(), img.end(), f.begin() + 22));
 }
 
+TEST_F(WriterTest, MembersSharingOneLargeImageAreNotAllHeldAtOnce) {
+    // Sixteen member IDs whose directory leaves all point at one 4 MB image:
+    // a small module, but held member by member it needs 64 MB.
+    const int n = 16;
+    const Bytes big = IconImage(1024, 1024);
+    std::vector<IconEntry> entries;
+    testsupport::PeBuilder b;
+    for (int i = 1; i <= n; ++i) {
+        entries.push_back({0, 0, 0, 1, 32, uint32_t(big.size()), uint16_t(i)});
+        b.Add(platform::ResId::Int(3), platform::ResId::Int(uint16_t(i)), 0, {0});
+    }
+    b.Add(platform::ResId::Int(3), platform::ResId::Int(1000), 0, big);
+    b.Add(platform::ResId::Int(14), platform::ResId::Int(1), 0, IconGroup(entries));
+    Bytes image = b.Build();
+    using B = testsupport::PeBuilder;
+    const uint32_t rs = b.rsrcOffset, icons = rs + (B::Get32(image, rs + 20) & 0x7FFFFFFF);
+    auto leaf = [&](int i) {
+        const uint32_t lang = rs + (B::Get32(image, icons + 16 + 8 * i + 4) & 0x7FFFFFFF);
+        return rs + B::Get32(image, lang + 20);
+    };
+    for (int i = 0; i < n; ++i) {
+        B::Put32(image, leaf(i), B::Get32(image, leaf(n)));
+        B::Put32(image, leaf(i) + 4, B::Get32(image, leaf(n) + 4));
+    }
+    const std::string mod = (root / "apps/a.exe").string();
+    ASSERT_TRUE(B::WriteFile(mod, image));
+
+    rusage before{}, after{};
+    getrusage(RUSAGE_SELF, &before);
+    EXPECT_FALSE(Run(mod, Only(engine::RES_ICON)));
+    getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 44 * 1024);
+    const Bytes f = ReadFile(dest / "Icons/a.exe.ico");
+    const size_t first = 6 + 16 * n;
+    ASSERT_EQ(f.size(), first + n * big.size());
+    for (int i = 0; i < n; ++i) {
+        EXPECT_EQ(G32(f, 6 + 16 * i + 12), first + i * big.size());
+        EXPECT_TRUE(std::equal(big.begin(), big.begin() + 64, f.begin() + first + i * big.size())) << i;
+    }
+    EXPECT_EQ(owner.found.size(), 1u);
+    // The disk filling up halfway: the part written is removed.
+    platform::SetFileFaultHook([k = 0](platform::FileOp op, const std::string&) mutable {
+        return platform::FaultDecision{op == platform::FileOp::Write && ++k == 3 ? ENOSPC : 0};
+    });
+    EXPECT_TRUE(Run(mod, Only(engine::RES_ICON)));
+    EXPECT_EQ(box.prompts.size(), 1u);
+    EXPECT_EQ(Files("Icons"), (std::vector<std::string>{"__index.txt", "a.exe.ico"}));
+}
+
 // ---- Cursors -----------------------------------------------------------------
 
 TEST_F(WriterTest, CursorGroupLayout) {
