@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -49,9 +50,17 @@ struct NameEntry {
     std::vector<LangEntry> langs;
 };
 
+// The first entry for each ID and for each string (ASCII case folded), so
+// that lookups cost the same however many entries a directory holds.
+struct Index {
+    std::unordered_map<uint16_t, uint32_t> ids;
+    std::unordered_map<std::string, uint32_t> names;
+};
+
 struct TypeEntry {
     ResId type;
     std::vector<NameEntry> names;
+    Index index;
 };
 
 uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
@@ -99,11 +108,26 @@ std::string Utf16ToUtf8(const uint8_t* p, std::size_t units) {
 
 char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
-bool EqualsNoCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
-    return true;
+std::string Folded(std::string s) {
+    for (auto& c : s) c = AsciiUpper(c);
+    return s;
+}
+
+void AddToIndex(Index& index, const ResId& id, uint32_t at) {
+    if (id.isInt)
+        index.ids.emplace(id.id, at);
+    else
+        index.names.emplace(Folded(id.name), at);
+}
+
+// The position of the first entry matching id, -1 when none.
+long FindInIndex(const Index& index, const ResId& id) {
+    if (id.isInt) {
+        auto it = index.ids.find(id.id);
+        return it == index.ids.end() ? -1 : static_cast<long>(it->second);
+    }
+    auto it = index.names.find(Folded(id.name));
+    return it == index.names.end() ? -1 : static_cast<long>(it->second);
 }
 
 // "#123" stands for the ID 123, as FindResource takes it.
@@ -119,11 +143,6 @@ ResId Normalise(const ResId& id) {
     return ResId::Int(static_cast<uint16_t>(v));
 }
 
-bool Matches(const ResId& stored, const ResId& wanted) {
-    if (stored.isInt != wanted.isInt) return false;
-    return stored.isInt ? stored.id == wanted.id : EqualsNoCase(stored.name, wanted.name);
-}
-
 }  // namespace
 
 struct PeResourceData {
@@ -137,6 +156,8 @@ struct PeModule {
     uint32_t rsrcRva = 0;
     // Not changed after loading, so pointers into it stay valid.
     std::vector<TypeEntry> types;
+    Index typeIndex;
+    std::unordered_map<std::string, uint32_t> typeExact;  // string types as spelt
 
     // A small read window: the directory walk reads many tiny records.
     std::vector<uint8_t> cache;
@@ -315,11 +336,12 @@ const TypeEntry* FindType(HMODULE module, const ResId& type) {
     const ResId want = Normalise(type);
     // The exact spelling first: a type enumerated as "avi" must not turn
     // into a type "AVI" listed before it.
-    for (const auto& t : module->types)
-        if (t.type.isInt == want.isInt && t.type.id == want.id && t.type.name == want.name) return &t;
-    for (const auto& t : module->types)
-        if (Matches(t.type, want)) return &t;
-    return nullptr;
+    if (!want.isInt) {
+        auto it = module->typeExact.find(want.name);
+        if (it != module->typeExact.end()) return &module->types[it->second];
+    }
+    const long at = FindInIndex(module->typeIndex, want);
+    return at < 0 ? nullptr : &module->types[static_cast<std::size_t>(at)];
 }
 
 uint16_t LanguageFromLocale(const std::string& locale) {
@@ -373,6 +395,12 @@ HMODULE LoadLibraryExA(const char* path, void* /*hFile*/, uint32_t /*flags*/) {
         TreeWalk walk(*m);
         walk.Run();
     }
+    for (uint32_t i = 0; i < m->types.size(); ++i) {
+        TypeEntry& t = m->types[i];
+        AddToIndex(m->typeIndex, t.type, i);
+        if (!t.type.isInt) m->typeExact.emplace(t.type.name, i);
+        for (uint32_t j = 0; j < t.names.size(); ++j) AddToIndex(t.index, t.names[j].name, j);
+    }
     m->cache.clear();
     m->cache.shrink_to_fit();
     return m.release();
@@ -411,9 +439,9 @@ HRSRC FindResourceA(HMODULE module, const ResId& name, const ResId& type) {
     if (!module) return nullptr;
     const TypeEntry* t = FindType(module, type);
     if (!t) return nullptr;
-    const ResId want = Normalise(name);
-    for (const auto& n : t->names) {
-        if (!Matches(n.name, want)) continue;
+    const long at = FindInIndex(t->index, Normalise(name));
+    if (at >= 0) {
+        const NameEntry& n = t->names[static_cast<std::size_t>(at)];
         const LangEntry* pick = nullptr;
         const uint16_t user = UserLocaleLanguage();
         for (uint16_t lang : {uint16_t{0}, user, uint16_t{0x409}}) {

@@ -2,6 +2,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -300,6 +301,31 @@ TEST(PeReader, SharedLongNamesStayBounded) {
     EXPECT_GT(listing.names.size(), 1u);     // some are kept...
     EXPECT_LT(bytes, std::size_t{64} << 20);  // ...within a bound
     EXPECT_EQ(listing.types, (std::vector<std::string>{"#2", "#10"}));
+    platform::FreeLibrary(m);
+}
+
+TEST(PeReader, LookupsInHugeDirectoriesStayCheap) {
+    // A group may name tens of thousands of members; each lookup must not
+    // walk the whole directory again.
+    TempDir dir;
+    const auto path = dir.File("h.dll");
+    PeBuilder b;
+    const int names = 60000;
+    for (int i = 0; i < names; ++i)
+        b.Add(ResId::Int(3), ResId::Int(static_cast<uint16_t>(i)), 0, {static_cast<uint8_t>(i)});
+    b.Add(ResId::Int(3), ResId::Str("Mixed"), 0, {1, 2});
+    ASSERT_TRUE(PeBuilder::WriteFile(path, b.Build()));
+    auto m = platform::LoadLibraryExA(path.c_str(), nullptr, 2);
+    ASSERT_NE(m, nullptr);
+    const auto start = std::chrono::steady_clock::now();
+    int wrong = 0;
+    for (int pass = 0; pass < 2; ++pass)
+        for (int i = names - 1; i >= 0; --i)
+            wrong += Load(m, ResId::Int(3), ResId::Int(static_cast<uint16_t>(i))) !=
+                     std::vector<uint8_t>{static_cast<uint8_t>(i)};
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(Load(m, ResId::Str("#3"), ResId::Str("MIXED")), (std::vector<uint8_t>{1, 2}));
     platform::FreeLibrary(m);
 }
 
