@@ -107,6 +107,8 @@ void Animate::SetCenter(bool on) {
 void Animate::paintEvent(QPaintEvent*) {
   if (image_.isNull()) return;
   QPainter p(this);
+  // Scaled up on high-density screens: smooth rather than blocky.
+  p.setRenderHint(QPainter::SmoothPixmapTransform);
   QPoint at(0, 0);
   if (center_) at = QPoint((width() - image_.width()) / 2, (height() - image_.height()) / 2);
   p.drawImage(at, image_);
