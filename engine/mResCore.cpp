@@ -296,9 +296,12 @@ bool SaveResource(HMODULE hModule, const std::string& TypeText, const std::strin
             ok = SaveRawResource(hModule, path, TypeText, NameText);
 
         if (g_state.LastError == 0) {
-            // The resource's own file is complete (or refused); its index
-            // line follows. A failing append stops this program file like a
-            // writer's error, but keeps the written file and its count.
+            // A refused resource wrote nothing: an index line would name a
+            // file that does not exist, or the file the next resource takes.
+            if (!ok) return false;
+            // The resource's own file is complete; its index line follows. A
+            // failing append stops this program file like a writer's error,
+            // but keeps the written file and its count.
             FileError e = WriteIndexEntry(path, TypeText, NameText);
             while (e.number == platform::kErrDiskFull) {
                 if (platform::MsgBox(kDiskFullPrompt, platform::MsgButtons::RetryCancel,

@@ -181,11 +181,15 @@ TEST_F(RunTest, MissingKindFolderIsPathNotFound) {
     EXPECT_EQ(owner.found.size(), 2u);
 }
 
-TEST_F(RunTest, RefusedResourceInMissingFolderStillStopsOnTheIndex) {
+// A refused resource writes nothing, not even an index line, so a missing
+// kind folder only shows once something is to be written into it.
+TEST_F(RunTest, RefusedResourceLeavesNoIndexLine) {
     fs::remove_all(dest / "Icons");
-    const std::string mod = Module("a.exe", {R(14, 1, {0, 0, 1})});
-    EXPECT_TRUE(Run(mod, AllKinds()));
-    EXPECT_EQ(box.prompts, std::vector<std::string>{"Path not found"});
+    const std::string mod = Module("a.exe", {R(14, 1, {0, 0, 1}), R(2, 1, {1, 2})});
+    EXPECT_FALSE(Run(mod, AllKinds()));
+    EXPECT_TRUE(box.prompts.empty());
+    EXPECT_FALSE(fs::exists(dest / "Icons"));
+    EXPECT_TRUE(Files("Bitmaps").empty());
 }
 
 TEST_F(RunTest, IndexAppendFailureKeepsTheFileAndStops) {

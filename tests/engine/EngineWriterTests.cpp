@@ -158,7 +158,7 @@ TEST_F(WriterTest, IconGroupsRefusedAsAWhole) {
     for (const auto& g : groups) res.push_back(R(14, name++, g));
     const std::string mod = Module("a.exe", res);
     EXPECT_FALSE(Run(mod, Only(engine::RES_ICON)));
-    EXPECT_EQ(Files("Icons"), std::vector<std::string>{"__index.txt"});
+    EXPECT_TRUE(Files("Icons").empty());
     EXPECT_TRUE(owner.found.empty());
 }
 
@@ -203,7 +203,7 @@ TEST_F(WriterTest, MembersSharingOneLargeImageAreNotAllHeldAtOnce) {
     getrusage(RUSAGE_SELF, &before);
     EXPECT_FALSE(Run(mod, Only(engine::RES_ICON)));
     getrusage(RUSAGE_SELF, &after);
-    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 44 * 1024);
+    if (kMemoryMeasurable) EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 44 * 1024);
     const Bytes f = ReadFile(dest / "Icons/a.exe.ico");
     const size_t first = 6 + 16 * n;
     ASSERT_EQ(f.size(), first + n * big.size());
@@ -296,7 +296,7 @@ TEST_F(WriterTest, CursorGroupsRefusedAsAWhole) {
     for (const auto& g : groups) res.push_back(R(12, name++, g));
     const std::string mod = Module("a.exe", res);
     Run(mod, Only(engine::RES_CURSOR));
-    EXPECT_EQ(Files("Cursors"), std::vector<std::string>{"__index.txt"});
+    EXPECT_TRUE(Files("Cursors").empty());
     EXPECT_TRUE(owner.found.empty());
 }
 
