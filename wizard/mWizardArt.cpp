@@ -11,6 +11,7 @@
 #endif
 #ifdef LOOMVALE_HAVE_CONTROLS
 #include "controls/Animate.h"
+#include "controls/Light3D.h"
 #endif
 
 namespace wizard {
@@ -71,6 +72,22 @@ QIcon KindIcon(int kind) {
 #endif
 }
 
+#ifdef LOOMVALE_HAVE_CONTROLS
+// Two pixels high the 3D line is an etched separator; larger it is a sunken
+// frame that hosts its children inside the edge.
+QWidget* MakeEtchedLine(QWidget* parent) {
+    auto* line = new loomvale::Light3D(parent);
+    line->SetStyle(true);
+    line->setFixedHeight(2);
+    return line;
+}
+
+QWidget* MakeSunkenFrame(QWidget* parent) {
+    auto* frame = new loomvale::Light3D(parent);
+    frame->SetStyle(true);
+    return frame;
+}
+#else
 QWidget* MakeEtchedLine(QWidget* parent) {
     auto* line = new QFrame(parent);
     line->setFrameShape(QFrame::HLine);
@@ -86,6 +103,8 @@ QWidget* MakeSunkenFrame(QWidget* parent) {
     frame->setLineWidth(1);
     return frame;
 }
+
+#endif
 
 #ifdef LOOMVALE_HAVE_CONTROLS
 namespace {
