@@ -25,6 +25,20 @@
 
 namespace t {
 
+// AddressSanitizer keeps freed memory in quarantine: resident size says
+// nothing about what the code holds.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kMemoryMeasurable = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kMemoryMeasurable = false;
+#else
+inline constexpr bool kMemoryMeasurable = true;
+#endif
+#else
+inline constexpr bool kMemoryMeasurable = true;
+#endif
+
 using Bytes = std::vector<uint8_t>;
 namespace fs = std::filesystem;
 
