@@ -15,33 +15,21 @@ using namespace platform;
 
 namespace {
 
-OSVERSIONINFOA Version(uint32_t platformId, uint32_t major, uint32_t minor = 0) {
-    OSVERSIONINFOA v;
-    v.dwPlatformId = platformId;
-    v.dwMajorVersion = major;
-    v.dwMinorVersion = minor;
-    return v;
-}
-
-CommonControlsAnswer Comctl(uint32_t major, uint32_t minor) {
-    CommonControlsAnswer a;
-    a.major = major;
-    a.minor = minor;
-    return a;
+// A hover report as "button shift x y".
+std::string Report(const QList<QVariant>& a) {
+    const QString text = QString("%1 %2 %3 %4").arg(a[0].toInt()).arg(a[1].toInt());
+    return text.arg(a[2].toFloat()).arg(a[3].toFloat()).toStdString();
 }
 
 class MouseTrack : public testing::Test {
 protected:
     void SetUp() override {
-        form = std::make_unique<QWidget>();
-        form->resize(300, 200);
-        ctl = new QPushButton("ctl", form.get());
+        form.resize(300, 200);
         ctl->setGeometry(50, 50, 100, 40);
-        form->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
-        form->activateWindow();
-        QTest::mouseMove(form.get(), QPoint(250, 180));
-        track = std::make_unique<cMouseTrack>();
+        form.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+        form.activateWindow();
+        QTest::mouseMove(&form, QPoint(250, 180));
     }
     void TearDown() override {
         track.reset();
@@ -50,193 +38,136 @@ protected:
         ReleaseCapture();
     }
 
-    int32_t AutomaticMethod() {
-        track->AttachMouseTracking(ctl);
-        return track->Method();
-    }
-
-    std::unique_ptr<QWidget> form;
-    QPushButton* ctl = nullptr;
-    std::unique_ptr<cMouseTrack> track;
+    QWidget form;
+    QPushButton* ctl = new QPushButton("ctl", &form);
+    std::unique_ptr<cMouseTrack> track = std::make_unique<cMouseTrack>();
+    QSignalSpy hover{track.get(), &cMouseTrack::MouseHover};
+    QSignalSpy leave{track.get(), &cMouseTrack::MouseLeave};
+    SubclassLibrary& lib = SubclassLibrary::Instance();
 };
 
 }  // namespace
 
 TEST_F(MouseTrack, AutomaticChoiceFollowsTheSystem) {
-    EXPECT_EQ(AutomaticMethod(), 0);  // the modern default
-    SetSystemVersion(Version(VER_PLATFORM_WIN32_NT, 4));
-    EXPECT_EQ(AutomaticMethod(), 0);
-    SetSystemVersion(Version(VER_PLATFORM_WIN32_WINDOWS, 5));
-    EXPECT_EQ(AutomaticMethod(), 0);
-
-    // Older systems: the common controls decide.
-    SetSystemVersion(Version(VER_PLATFORM_WIN32_WINDOWS, 4, 10));
-    SetCommonControls(Comctl(4, 71));
-    EXPECT_EQ(AutomaticMethod(), 1);
-    SetCommonControls(Comctl(5, 0));
-    EXPECT_EQ(AutomaticMethod(), 1);
-    SetCommonControls(Comctl(4, 70));
-    EXPECT_EQ(AutomaticMethod(), 2);
-    SetSystemVersion(Version(VER_PLATFORM_WIN32_NT, 3, 51));
-    SetCommonControls(Comctl(4, 72));
-    EXPECT_EQ(AutomaticMethod(), 1);
-
-    CommonControlsAnswer a = Comctl(6, 0);
-    a.present = false;
-    SetCommonControls(a);
-    EXPECT_EQ(AutomaticMethod(), 2);
-    a = Comctl(6, 0);
-    a.hasDllGetVersion = false;
-    SetCommonControls(a);
-    EXPECT_EQ(AutomaticMethod(), 2);
-    a = Comctl(6, 0);
-    a.dllGetVersionResult = -2147467259;
-    SetCommonControls(a);
-    EXPECT_EQ(AutomaticMethod(), 2);
+    track->AttachMouseTracking(ctl);
+    EXPECT_EQ(track->Method(), 0);  // the modern default
+    // NT 4 and anything from 5 on use the platform; older systems go by the
+    // common controls, and without a usable 4.71 or later by capture.
+    const uint32_t nt = VER_PLATFORM_WIN32_NT, w9x = VER_PLATFORM_WIN32_WINDOWS;
+    const struct { OSVERSIONINFOA os; CommonControlsAnswer comctl; int32_t method; } cases[] = {
+        {{4, 0, 0, nt}, {}, 0}, {{5, 0, 0, w9x}, {}, 0}, {{4, 10, 0, w9x}, {true, true, 0, 4, 71}, 1},
+        {{4, 10, 0, w9x}, {true, true, 0, 5, 0}, 1}, {{4, 10, 0, w9x}, {true, true, 0, 4, 70}, 2},
+        {{3, 51, 0, nt}, {true, true, 0, 4, 72}, 1},
+        // No library, no version entry, or the entry fails.
+        {{3, 51, 0, nt}, {false}, 2}, {{3, 51, 0, nt}, {true, false}, 2},
+        {{3, 51, 0, nt}, {true, true, -2147467259}, 2}};
+    for (const auto& c : cases) {
+        SetSystemVersion(c.os);
+        SetCommonControls(c.comctl);
+        track->AttachMouseTracking(ctl);
+        EXPECT_EQ(track->Method(), c.method) << "case " << &c - cases;
+    }
 }
 
 TEST_F(MouseTrack, ForcedMethodsAndTheMessagesAttached) {
-    SubclassLibrary& lib = SubclassLibrary::Instance();
     track->AttachMouseTracking(ctl, 2);
-    EXPECT_EQ(track->Method(), 2);
     EXPECT_EQ(lib.AttachedCount(ctl), 4);
-    EXPECT_EQ(lib.AttachedCount(form.get()), 1);
-
-    // Attaching again releases what the capture method attached, although
-    // the new method is another one.
-    QPushButton second("second", form.get());
+    EXPECT_EQ(lib.AttachedCount(&form), 1);
+    // Attaching again releases what the capture method attached, although the
+    // new method is another one.
+    QPushButton second("second", &form);
     track->AttachMouseTracking(&second, 7);
     EXPECT_EQ(track->Method(), 7);
-    EXPECT_EQ(lib.AttachedCount(ctl), 0);
-    EXPECT_EQ(lib.AttachedCount(form.get()), 0);
+    EXPECT_EQ(lib.AttachedCount(ctl) + lib.AttachedCount(&form), 0);
     EXPECT_EQ(lib.AttachedCount(&second), 2);
-
     track->DetachMouseTracking();
     EXPECT_EQ(lib.AttachedCount(&second), 0);
-
-    // A missing control leaves the object detached, without error.
+    // A missing control leaves the object detached, without error; ending detaches.
     track->AttachMouseTracking(nullptr, 0);
     track->AttachMouseTracking(ctl, 1);
     EXPECT_EQ(lib.AttachedCount(ctl), 2);
-    track.reset();  // ending detaches
+    track.reset();
     EXPECT_EQ(lib.AttachedCount(ctl), 0);
-    EXPECT_EQ(track.get(), nullptr);
 }
 
 TEST_F(MouseTrack, PlatformNotificationReportsHoverThenLeave) {
-    QSignalSpy hover(track.get(), &cMouseTrack::MouseHover);
-    QSignalSpy leave(track.get(), &cMouseTrack::MouseLeave);
     track->AttachMouseTracking(ctl);
     EXPECT_FALSE(track->Tracking());  // attaching does not arm
-
     QTest::mouseMove(ctl, QPoint(30, 12));
     track->StartMouseTracking();
     track->StartMouseTracking();
-    EXPECT_TRUE(track->Tracking());
     ASSERT_TRUE(WaitFor([&] { return hover.count() == 1; }));
     EXPECT_FALSE(track->Tracking());
-    const QList<QVariant> args = hover.takeFirst();
-    EXPECT_EQ(args.at(0).toInt(), 0);
-    EXPECT_EQ(args.at(1).toInt(), 0);
-    EXPECT_FLOAT_EQ(args.at(2).toFloat(), 30.f);
-    EXPECT_FLOAT_EQ(args.at(3).toFloat(), 12.f);
-
-    // Resting on is reported once per request.
-    QTest::qWait(600);
-    EXPECT_EQ(hover.count(), 0);
-    EXPECT_EQ(leave.count(), 0);
+    EXPECT_EQ(Report(hover.takeFirst()), "0 0 30 12");
+    QTest::qWait(600);  // resting on is reported once per request
+    EXPECT_EQ(hover.count() + leave.count(), 0);
 
     track->StartMouseTracking();
-    QTest::mouseMove(form.get(), QPoint(250, 180));
+    QTest::mouseMove(&form, QPoint(250, 180));
     ASSERT_TRUE(WaitFor([&] { return leave.count() == 1; }));
     EXPECT_FALSE(track->Tracking());
-    EXPECT_EQ(hover.count(), 0);
-
-    // Arming while the pointer is elsewhere reports the leave at once.
-    track->StartMouseTracking();
+    track->StartMouseTracking();  // armed elsewhere: the leave comes at once
     ASSERT_TRUE(WaitFor([&] { return leave.count() == 2; }));
+    EXPECT_EQ(hover.count(), 0);
 }
 
-TEST_F(MouseTrack, HoverStateIsDecodedFromTheMessage) {
-    QSignalSpy hover(track.get(), &cMouseTrack::MouseHover);
+TEST_F(MouseTrack, HoverCarriesButtonsKeysAndPosition) {
     track->AttachMouseTracking(ctl, 0);
-    SubclassLibrary::Instance().Deliver(ctl, WM_MOUSEHOVER, MK_LBUTTON | MK_CONTROL, (7 << 16) | 40000);
-    SubclassLibrary::Instance().Deliver(ctl, WM_MOUSEHOVER, MK_RBUTTON | MK_MBUTTON | MK_SHIFT, 0);
+    lib.Deliver(ctl, WM_MOUSEHOVER, MK_LBUTTON | MK_CONTROL, (7 << 16) | 40000);
+    lib.Deliver(ctl, WM_MOUSEHOVER, MK_RBUTTON | MK_MBUTTON | MK_SHIFT, 0);
     ASSERT_EQ(hover.count(), 2);
-    EXPECT_EQ(hover.at(0).at(0).toInt(), 1);
-    EXPECT_EQ(hover.at(0).at(1).toInt(), 2);
-    EXPECT_FLOAT_EQ(hover.at(0).at(2).toFloat(), 40000.f);
-    EXPECT_FLOAT_EQ(hover.at(0).at(3).toFloat(), 7.f);
-    EXPECT_EQ(hover.at(1).at(0).toInt(), 6);
-    EXPECT_EQ(hover.at(1).at(1).toInt(), 1);
-}
-
-TEST_F(MouseTrack, RealHoverCarriesButtonsAndKeys) {
-    QSignalSpy hover(track.get(), &cMouseTrack::MouseHover);
+    EXPECT_EQ(Report(hover.at(0)), "1 2 40000 7");
+    EXPECT_EQ(Report(hover.at(1)), "6 1 0 0");
+    // A real press through the common controls method.
     track->AttachMouseTracking(ctl, 1);
     QTest::mouseMove(ctl, QPoint(10, 10));
     track->StartMouseTracking();
     QTest::mousePress(ctl, Qt::LeftButton, Qt::ControlModifier, QPoint(10, 10));
-    ASSERT_TRUE(WaitFor([&] { return hover.count() == 1; }));
-    EXPECT_EQ(hover.at(0).at(0).toInt(), 1);
-    EXPECT_EQ(hover.at(0).at(1).toInt(), 2);
+    ASSERT_TRUE(WaitFor([&] { return hover.count() == 3; }));
+    EXPECT_EQ(Report(hover.at(2)).substr(0, 4), "1 2 ");
     QTest::mouseRelease(ctl, Qt::LeftButton, Qt::ControlModifier, QPoint(10, 10));
 }
 
-TEST_F(MouseTrack, CaptureModeKeepsTrackingWhileAButtonIsHeld) {
-    QSignalSpy hover(track.get(), &cMouseTrack::MouseHover);
-    QSignalSpy leave(track.get(), &cMouseTrack::MouseLeave);
+TEST_F(MouseTrack, CaptureModeTracksUntilThePointerIsOutsideWithNoButtonHeld) {
     track->AttachMouseTracking(ctl, 2);
     QTest::mouseMove(ctl, QPoint(20, 20));
     track->StartMouseTracking();
-    EXPECT_EQ(GetCapture(), ctl);
-
-    // A drag that leaves the control raises nothing until the button is up.
-    QTest::mousePress(ctl, Qt::LeftButton, {}, QPoint(20, 20));
-    QTest::mouseMove(ctl, QPoint(150, 20));
-    QTest::mouseMove(ctl, QPoint(-30, -30));
-    QTest::qWait(50);
-    EXPECT_EQ(leave.count(), 0);
-    EXPECT_TRUE(track->Tracking());
-    QTest::mouseRelease(ctl, Qt::LeftButton, {}, QPoint(-30, -30));
-    ASSERT_TRUE(WaitFor([&] { return leave.count() == 1; }));
-    EXPECT_FALSE(track->Tracking());
-    EXPECT_EQ(GetCapture(), nullptr);
-    EXPECT_EQ(hover.count(), 0);
-}
-
-TEST_F(MouseTrack, CaptureModeReArmsOnAClickInside) {
-    QSignalSpy hover(track.get(), &cMouseTrack::MouseHover);
-    QSignalSpy leave(track.get(), &cMouseTrack::MouseLeave);
-    track->AttachMouseTracking(ctl, 2);
-    QTest::mouseMove(ctl, QPoint(20, 20));
-    track->StartMouseTracking();
-    QTest::mouseClick(ctl, Qt::LeftButton, {}, QPoint(20, 20));
+    QTest::mouseClick(ctl, Qt::LeftButton, {}, QPoint(20, 20));  // a click inside re-arms
     EXPECT_TRUE(track->Tracking());
     EXPECT_EQ(GetCapture(), ctl);
     QTest::mouseMove(ctl, QPoint(30, 25));
     QTest::qWait(600);  // resting never raises a hover in this mode
-    EXPECT_EQ(hover.count(), 0);
     EXPECT_EQ(leave.count(), 0);
-
-    // One pixel above the control is outside it.
-    QTest::mouseMove(ctl, QPoint(30, -1));
+    QTest::mouseMove(ctl, QPoint(30, -1));  // one pixel above is outside
     ASSERT_TRUE(WaitFor([&] { return leave.count() == 1; }));
     EXPECT_FALSE(track->Tracking());
+
+    // A drag that leaves the control raises nothing until the button is up.
+    QTest::mouseMove(ctl, QPoint(20, 20));
+    track->StartMouseTracking();
+    QTest::mousePress(ctl, Qt::LeftButton, {}, QPoint(20, 20));
+    QTest::mouseMove(ctl, QPoint(150, 20));
+    QTest::mouseMove(ctl, QPoint(-30, -30));
+    QTest::qWait(50);
+    EXPECT_EQ(leave.count(), 1);
+    EXPECT_TRUE(track->Tracking());
+    QTest::mouseRelease(ctl, Qt::LeftButton, {}, QPoint(-30, -30));
+    ASSERT_TRUE(WaitFor([&] { return leave.count() == 2; }));
+    EXPECT_FALSE(track->Tracking());
+    EXPECT_EQ(GetCapture(), nullptr);
+    EXPECT_EQ(hover.count(), 0);
 }
 
-TEST_F(MouseTrack, CaptureModeEndsOnActivation) {
-    QSignalSpy leave(track.get(), &cMouseTrack::MouseLeave);
+TEST_F(MouseTrack, CaptureModeEndsOnDeactivation) {
     track->AttachMouseTracking(ctl, 2);
     QTest::mouseMove(ctl, QPoint(20, 20));
-    SubclassLibrary::Instance().Deliver(form.get(), WM_ACTIVATE, WA_ACTIVE, 0);
+    lib.Deliver(&form, WM_ACTIVATE, WA_ACTIVE, 0);
     EXPECT_EQ(leave.count(), 0);  // not armed: nothing to end
     track->StartMouseTracking();
-    SubclassLibrary::Instance().Deliver(form.get(), WM_ACTIVATE, WA_INACTIVE, 0);
+    lib.Deliver(&form, WM_ACTIVATE, WA_INACTIVE, 0);
     EXPECT_EQ(leave.count(), 1);
     EXPECT_FALSE(track->Tracking());
     EXPECT_EQ(GetCapture(), nullptr);
-
     // A real deactivation of the window reaches the parent as well.
     track->StartMouseTracking();
     QWidget elsewhere;
@@ -248,9 +179,7 @@ TEST_F(MouseTrack, CaptureModeEndsOnActivation) {
 
 TEST_F(MouseTrack, MissingTrackingEntryIsAnError) {
     track->AttachMouseTracking(ctl, 1);
-    CommonControlsAnswer a;
-    a.hasTrackMouseEvent = false;
-    SetCommonControls(a);
+    SetCommonControls({true, true, 0, 6, 0, false});
     try {
         track->StartMouseTracking();
         FAIL() << "no error";
@@ -259,9 +188,7 @@ TEST_F(MouseTrack, MissingTrackingEntryIsAnError) {
         EXPECT_TRUE(QString::fromStdString(e.Source).endsWith(".cMouseTrack"));
         EXPECT_FALSE(QString::fromStdString(e.Source).contains(".cMouseTrack."));
     }
-    EXPECT_FALSE(track->Tracking());
-    a.present = false;
-    SetCommonControls(a);
+    SetCommonControls({false});  // no library at all
     EXPECT_THROW(track->StartMouseTracking(), MouseTrackError);
     EXPECT_FALSE(track->Tracking());
 }
