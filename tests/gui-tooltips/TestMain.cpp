@@ -2,15 +2,12 @@
 
 #include <QApplication>
 
-namespace {
-// The offscreen platform says so whenever it cannot raise or grab; the tests
-// do not depend on either.
-QtMessageHandler g_previous = nullptr;
-void QuietHandler(QtMsgType type, const QMessageLogContext& context, const QString& msg) {
+// The offscreen platform says so whenever it cannot raise or grab; the tests depend on neither.
+static QtMessageHandler g_previous = nullptr;
+static void QuietHandler(QtMsgType type, const QMessageLogContext& context, const QString& msg) {
     if (msg.startsWith(QLatin1String("This plugin does not support"))) return;
     if (g_previous) g_previous(type, context, msg);
 }
-}  // namespace
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
