@@ -63,8 +63,7 @@ TEST_F(MouseTrack, AutomaticChoiceFollowsTheSystem) {
 
 TEST_F(MouseTrack, ForcedMethodsTheMessagesAttachedAndAMissingEntry) {
     track->AttachMouseTracking(ctl, 2);
-    EXPECT_EQ(lib.AttachedCount(ctl), 4);
-    EXPECT_EQ(lib.AttachedCount(&form), 1);
+    EXPECT_TRUE(lib.AttachedCount(ctl) == 4 && lib.AttachedCount(&form) == 1);  // the parent's activation too
     // Attaching again releases what capture attached, whatever the new method.
     QPushButton second("second", &form);
     track->AttachMouseTracking(&second, 7);
