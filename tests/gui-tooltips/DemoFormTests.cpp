@@ -26,8 +26,8 @@ struct EnterHook : QObject {
 
 struct DemoForm {
     QWidget form;
-    QPushButton* button;
-    QLabel* status;
+    QPushButton* button = new QPushButton("Save resources", &form);
+    QLabel* status = new QLabel("Pointer elsewhere", &form);
     cTooltips tips;
     cMouseTrack track;
     EnterHook hook;
@@ -35,8 +35,6 @@ struct DemoForm {
     DemoForm() {
         form.resize(320, 150);
         auto* layout = new QVBoxLayout(&form);
-        button = new QPushButton("Save resources", &form);
-        status = new QLabel("Pointer elsewhere", &form);
         layout->addWidget(button);
         layout->addStretch();
         layout->addWidget(status);
@@ -45,7 +43,6 @@ struct DemoForm {
         tips.SetDelayTime(platform::TTDT_INITIAL, 100);
         tips.Title("Save");
         tips.Icon(platform::TTI_INFO);
-        tips.MaxTipWidth(200);
         tips.BackColor(0x80000018);  // the tip colours of the palette
         tips.ForeColor(0x80000017);
         tips.AddTool(button, 0, "Writes every resource found into the destination folder.");
@@ -85,8 +82,7 @@ TEST(DemoForm, ShowsTheTipAndReportsHoverAndLeave) {
     QTest::mouseMove(&demo.form, QPoint(300, 140));
 
     QTest::mouseMove(demo.button, QPoint(40, 10));
-    ASSERT_TRUE(WaitFor([&] { return demo.tip()->isVisible(); }));
-    ASSERT_TRUE(WaitFor([&] { return demo.status->text().startsWith("Hover"); }));
+    ASSERT_TRUE(WaitFor([&] { return demo.tip()->isVisible() && demo.status->text().startsWith("Hover"); }));
     EXPECT_EQ(demo.status->text(), QString("Hover at 40, 10"));
 
     const QImage picture = demo.Picture();
