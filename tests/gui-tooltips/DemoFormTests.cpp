@@ -43,6 +43,7 @@ struct DemoForm {
         tips.SetDelayTime(platform::TTDT_INITIAL, 100);
         tips.Title("Save");
         tips.Icon(platform::TTI_INFO);
+        tips.MaxTipWidth(200);
         tips.BackColor(0x80000018);  // the tip colours of the palette
         tips.ForeColor(0x80000017);
         tips.AddTool(button, 0, "Writes every resource found into the destination folder.");

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <QPushButton>
-#include <QTest>
 
 #include <algorithm>
 #include <memory>
