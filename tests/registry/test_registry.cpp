@@ -1,0 +1,392 @@
+// The file-backed store (format, foreign files, crashes, concurrency, damage)
+// and the registry class over it.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/Environment.h"
+#include "platform/RegistryStore.h"
+#include "registry/cRegistry.h"
+
+namespace fs = std::filesystem;
+using namespace platform;
+using registry::Variant;
+
+namespace {
+
+const std::string kApp = "Software\\Brackwater\\Loomvale";
+
+std::string ReadFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+std::string Z(const std::string& s) { return s + '\0'; }
+
+template <class F>
+registry::RegistryError Raised(F f) {
+    try { f(); } catch (const registry::RegistryError& e) { return e; }
+    ADD_FAILURE() << "nothing raised";
+    return registry::RegistryError(0, "");
+}
+
+registry::cRegistry Open(const std::string& section, HKEY root = HKEY_LOCAL_MACHINE) {
+    registry::cRegistry reg;
+    reg.ClassKey(static_cast<std::int32_t>(root));
+    reg.SectionKey(section);
+    return reg;
+}
+
+// Runs f in a child process; ExitCode waits for it.
+template <class F>
+pid_t Spawn(F f) {
+    const pid_t kid = fork();
+    if (kid == 0) f(), _exit(0);
+    return kid;
+}
+int ExitCode(pid_t kid) {
+    int status = 0;
+    return kid > 0 && waitpid(kid, &status, 0) == kid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+class StoreTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/loomvale-reg-XXXXXX";
+        dir_ = mkdtemp(tmpl);
+        setenv("LOOMVALE_REGISTRY", dir_.c_str(), 1);
+    }
+    void TearDown() override {
+        SetRegistryFaultHook(nullptr);
+        fs::permissions(dir_, fs::perms::owner_all);
+        fs::remove_all(dir_);
+    }
+    fs::path StorePath() const { return fs::path(dir_) / "HKEY_LOCAL_MACHINE.reg"; }
+
+    static void Set(const std::string& name, std::uint32_t type, const std::string& data) {
+        HKEY h;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kApp, 0, KEY_ALL_ACCESS, &h), ERROR_SUCCESS);
+        ASSERT_EQ(RegSetValueExA(h, name, type, reinterpret_cast<const std::uint8_t*>(data.data()),
+                                 static_cast<std::uint32_t>(data.size())),
+                  ERROR_SUCCESS);
+        RegCloseKey(h);
+    }
+    static std::pair<std::uint32_t, std::string> Get(const std::string& name) {
+        HKEY h;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kApp, 0, KEY_QUERY_VALUE, &h) != ERROR_SUCCESS) return {99, ""};
+        std::uint32_t type = 98, size = 0;
+        std::string out;
+        if (RegQueryValueExA(h, name, &type, nullptr, &size) == ERROR_SUCCESS) {
+            out.resize(size);
+            RegQueryValueExA(h, name, &type, reinterpret_cast<std::uint8_t*>(out.data()), &size);
+        }
+        RegCloseKey(h);
+        return {type, out};
+    }
+    std::string dir_;
+};
+
+TEST_F(StoreTest, EveryTypeSurvivesAFreshParseOfTheFile) {
+    std::string blob;
+    for (int i = 0; i < 300; ++i) blob += static_cast<char>(i);
+    Set("ZETA", REG_SZ, Z("1"));
+    const std::tuple<std::string, std::uint32_t, std::string> values[] = {
+        {"Plain", REG_SZ, Z("*.exe;*.dll")},
+        {"Awkward", REG_SZ, Z("a \"q\" C:\\p\\ end\\\r\nline two\ttab \xc3\xbc \xe2\x82\xac \xf0\x9f\x98\x80 bad\xff\xfe byte")},
+        {"", REG_SZ, Z("default")},
+        {"Empty", REG_SZ, Z("")},
+        {"Expand", REG_EXPAND_SZ, Z("%HOME%\\x")},
+        {"Multi", REG_MULTI_SZ, std::string("one\0two \"q\"\0\xc3\xa9t\xc3\xa9\0\0", 17)},
+        {"Dword", REG_DWORD, std::string("\x2a\0\0\x80", 4)},
+        {"Big", REG_DWORD_BIG_ENDIAN, std::string("\0\0\1\2", 4)},
+        {"Qword", REG_QWORD, std::string("\1\2\3\4\5\6\7\x08", 8)},
+        {"Blob", REG_BINARY, blob},
+        {"Odd \"name\" \\ \xc3\xa4", 0x1234, "xyz"},
+        {"Zeta", REG_SZ, Z("3")}};
+    for (const auto& [name, type, data] : values) Set(name, type, data);
+
+    const std::string file = ReadFile(StorePath());
+    EXPECT_EQ(file.rfind("Windows Registry Editor Version 5.00\r\n\r\n", 0), 0u);
+    EXPECT_EQ(file.find("\n\n"), std::string::npos) << "every line ends in CR LF";
+    for (const char* line : {"\"Plain\"=\"*.exe;*.dll\"\r\n", "@=\"default\"\r\n", "\"Dword\"=dword:8000002a\r\n",
+                             "\"Awkward\"=hex(1):", "\"Expand\"=hex(2):25,00,48,00",
+                             "\"Odd \\\"name\\\" \\\\ \xc3\xa4\"=hex(1234):78,79,7a"})
+        EXPECT_NE(file.find(line), std::string::npos) << line;
+    EXPECT_LT(file.find("\"ZETA\"=\"3\"\r\n"), file.find("\"Plain\"")) << "first spelling and place kept";
+    for (std::size_t p = 0, q; (q = file.find("\r\n", p)) != std::string::npos; p = q + 2)
+        EXPECT_LE(q - p, 80u) << "long hex data is wrapped";
+
+    RegHive parsed;
+    std::string why;
+    ASSERT_TRUE(ParseRegFile(file, HKEY_LOCAL_MACHINE, parsed, &why)) << why;
+    EXPECT_EQ(FormatRegFile(parsed, HKEY_LOCAL_MACHINE), file);
+    // The copy in memory is dropped when the file changes identity.
+    fs::copy_file(StorePath(), fs::path(dir_) / "copy");
+    fs::rename(fs::path(dir_) / "copy", StorePath());
+    for (const auto& [name, type, data] : values) EXPECT_EQ(Get(name), std::make_pair(type, data)) << name;
+    EXPECT_EQ(Get("ODD \"NAME\" \\ \xc3\x84").first, 0x1234u) << "names compare without case, also beyond ASCII";
+}
+
+TEST_F(StoreTest, ReadsExportsOfBothFormats) {
+    setenv("WINDIR", "C:\\Windows", 1);
+    setenv("TEMP", "/tmp/t", 1);
+    registry::cRegistry reg = Open(kApp);
+    const auto check = [&](const char* name, const Variant& want) {
+        reg.ValueKey(name);
+        EXPECT_EQ(reg.Value(), want) << name;
+    };
+    fs::copy_file(fs::path(REGISTRY_TEST_DATA) / "export-unicode.reg", StorePath());
+    check("Mask", Variant("*.exe;*.dll"));
+    check("Folder", Variant("C:\\Windows\\Sys"));
+    check("", Variant("Gr\xc3\xbc\xc3\x9f" "e \"quoted\" C:\\dir"));
+    check("List", Variant(std::string("a\0bc\0", 5)));
+    check("Big", Variant(std::int32_t{258}));
+    check("Q", Variant(registry::ByteArray{1, 0, 0, 0, 0, 0, 0, 0}));
+    reg.SectionKey(kApp + "\\Sub");
+    check("Bin", Variant(registry::ByteArray{0xde, 0xad, 0xbe, 0xef}));
+
+    fs::copy_file(fs::path(REGISTRY_TEST_DATA) / "export-regedit4.reg", StorePath(),
+                  fs::copy_options::overwrite_existing);
+    reg.SectionKey(kApp);
+    check("caf\xc3\xa9", Variant("na\xc3\xafve"));  // ANSI text becomes UTF-8
+    check("Folder", Variant("/tmp/t"));
+    check("List", Variant(std::string("x\0y\0", 4)));
+    check("SearchSystem", Variant(std::int32_t{0}));
+    // A change rewrites the file in the current format.
+    reg.ValueKey("Mask");
+    reg.ValueType(REG_SZ);
+    reg.Value(Variant("*.ocx"));
+    EXPECT_EQ(ReadFile(StorePath()).rfind("Windows Registry Editor Version 5.00\r\n", 0), 0u);
+    check("Folder", Variant("/tmp/t"));
+}
+
+TEST_F(StoreTest, DamagedStoresAreSetAsideNeverOverwritten) {
+    const char* bad[] = {"not a registry file\r\n", "REGEDIT4\r\n\"v\"=\"outside a key\"\r\n",
+                         "REGEDIT4\r\n[HKEY_CURRENT_USER\\X]\r\n", "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\X]\r\n\"v\"=dword:123456789\r\n",
+                         "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\X]\r\n\"v\"=hex:1,zz\r\n", "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\X\r\n",
+                         "\xff\xfe\x41"};
+    RegHive h;
+    for (const char* text : bad) EXPECT_FALSE(ParseRegFile(text, HKEY_LOCAL_MACHINE, h)) << text;
+    std::ofstream(StorePath(), std::ios::binary) << "garbage one";
+    EXPECT_EQ(Get("Plain").first, 99u) << "reads as empty";
+    EXPECT_EQ(ReadFile(fs::path(dir_) / "HKEY_LOCAL_MACHINE.reg.corrupt"), "garbage one");
+    EXPECT_FALSE(fs::exists(StorePath()));
+    std::ofstream(StorePath(), std::ios::binary) << "garbage two";
+    Set("Plain", REG_SZ, Z("x"));
+    EXPECT_EQ(ReadFile(fs::path(dir_) / "HKEY_LOCAL_MACHINE.reg.corrupt"), "garbage one");
+    EXPECT_EQ(ReadFile(fs::path(dir_) / "HKEY_LOCAL_MACHINE.reg.corrupt.1"), "garbage two");
+    EXPECT_EQ(Get("Plain").second, Z("x"));
+}
+
+TEST_F(StoreTest, TwoProcessesWritingAtOnceLoseNothing) {
+    constexpr int kEach = 60;
+    const auto name = [](int k, int i) { return "p" + std::to_string(k) + "_" + std::to_string(i); };
+    const auto writer = [&](int k) {
+        return [&, k] { for (int i = 0; i < kEach; ++i) Set(name(k, i), REG_SZ, Z(std::to_string(i))); };
+    };
+    const pid_t kids[] = {Spawn(writer(0)), Spawn(writer(1))};
+    for (pid_t kid : kids) EXPECT_EQ(ExitCode(kid), 0);
+    for (int k = 0; k < 2; ++k)
+        for (int i = 0; i < kEach; ++i) EXPECT_EQ(Get(name(k, i)).second, Z(std::to_string(i)));
+}
+
+TEST_F(StoreTest, AFailedOrInterruptedWriteKeepsTheOldStore) {
+    Set("Keep", REG_SZ, Z("old"));
+    const std::string before = ReadFile(StorePath());
+    for (RegWriteStep step : {RegWriteStep::WriteTemp, RegWriteStep::Sync, RegWriteStep::Rename}) {
+        SetRegistryFaultHook([step](RegWriteStep s) { return s == step ? ENOSPC : 0; });
+        registry::cRegistry reg = Open(kApp);
+        reg.ValueKey("Keep");
+        reg.ValueType(REG_SZ);
+        EXPECT_EQ(Raised([&] { reg.Value(Variant("new")); }).Number, static_cast<std::int32_t>(0x800469A9u));
+        EXPECT_EQ(ReadFile(StorePath()), before);
+    }
+    SetRegistryFaultHook(nullptr);
+
+    // A crash with the new file written and synced, before the rename.
+    ASSERT_EQ(ExitCode(Spawn([&] {
+                  SetRegistryFaultHook([](RegWriteStep s) { return s == RegWriteStep::Rename ? (_exit(7), 0) : 0; });
+                  Set("Keep", REG_SZ, Z("new"));
+              })), 7);
+    EXPECT_EQ(ReadFile(StorePath()), before);
+    Set("Other", REG_SZ, Z("x"));
+    for (auto& e : fs::directory_iterator(dir_))
+        EXPECT_EQ(e.path().filename().string().find(".tmp."), std::string::npos) << "the next write clears the leftover";
+    EXPECT_EQ(Get("Keep").second, Z("old"));
+}
+
+TEST_F(StoreTest, AFolderThatMayNotBeWrittenGivesError26001) {
+    // A path through a regular file fails even for root.
+    std::ofstream(fs::path(dir_) / "file") << "x";
+    setenv("LOOMVALE_REGISTRY", (dir_ + "/file/sub").c_str(), 1);
+    registry::cRegistry reg = Open(kApp);
+    const auto e = Raised([&] { reg.CreateKey(); });
+    EXPECT_EQ(e.Number, 26001);
+    EXPECT_EQ(e.Description, "Failed to create registry Key: 'Software\\Brackwater\\Loomvale");
+    EXPECT_FALSE(reg.KeyExists());
+
+    // A read-only folder that holds the store: reads work, writes raise.
+    const std::string ro = dir_ + "/ro";
+    fs::create_directory(ro);
+    setenv("LOOMVALE_REGISTRY", ro.c_str(), 1);
+    Set("Mask", REG_SZ, Z("*.exe"));
+    reg.ValueKey("Mask");
+    reg.ValueType(REG_SZ);
+    bool mounted = false;
+    if (geteuid() != 0) {
+        fs::permissions(ro, fs::perms::owner_read | fs::perms::owner_exec);
+    } else if (!(mounted = mount(ro.c_str(), ro.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+                           mount(nullptr, ro.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) == 0)) {
+        umount(ro.c_str());
+        GTEST_SKIP() << "root without a read-only bind mount";
+    }
+    EXPECT_TRUE(reg.KeyExists());
+    EXPECT_EQ(reg.Value(), Variant("*.exe"));
+    reg.SectionKey("Software\\Brackwater\\Other");
+    EXPECT_EQ(Raised([&] { reg.CreateKey(); }).Number, 26001);
+    reg.SectionKey(kApp);
+    EXPECT_EQ(Raised([&] { reg.Value(Variant("*.dll")); }).Number, 26001) << "the key cannot be opened for writing";
+    if (mounted) umount(ro.c_str());
+    fs::permissions(ro, fs::perms::owner_all);
+}
+
+TEST(Environment, ExpandsKnownNamesAndKeepsUnknownOnes) {
+    setenv("LV_ONE", "1", 1);
+    setenv("LV_Path", "/p", 1);
+    unsetenv("LV_NOPE");
+    const std::pair<const char*, const char*> cases[] = {{"%LV_ONE%\\x", "1\\x"}, {"a%LV_NOPE%b", "a%LV_NOPE%b"},
+        {"%lv_path%/%LV_ONE%", "/p/1"}, {"100%", "100%"}, {"%%", "%%"}, {"%LV_NOPE%LV_ONE%", "%LV_NOPE1"}, {"", ""}};
+    for (const auto& [in, out] : cases) EXPECT_EQ(ExpandEnvironmentStringsA(in), out) << in;
+}
+
+TEST(Environment, SystemFolderIsTheWinePrefixsSystem32) {
+    char tmpl[] = "/tmp/loomvale-wine-XXXXXX";
+    const std::string prefix = mkdtemp(tmpl), home = getenv("HOME") ? getenv("HOME") : "";
+    setenv("HOME", prefix.c_str(), 1);
+    for (const std::string wine : {"", "/.wine"}) {  // WINEPREFIX, else ~/.wine
+        if (wine.empty()) setenv("WINEPREFIX", prefix.c_str(), 1); else unsetenv("WINEPREFIX");
+        fs::create_directories(prefix + wine + "/drive_c/windows/system32");
+        EXPECT_EQ(GetSystemDirectoryA(), prefix + wine + "/drive_c/windows/system32");
+    }
+    setenv("HOME", home.c_str(), 1);
+    fs::remove_all(prefix);
+}
+
+class RegistryClass : public StoreTest {
+protected:
+    registry::cRegistry reg_ = Open(kApp);
+    Variant Write(const std::string& name, std::int32_t type, const Variant& v) {
+        reg_.ValueKey(name);
+        reg_.ValueType(type);
+        reg_.Value(v);
+        reg_.ValueType(0);
+        return reg_.Value();
+    }
+};
+
+TEST_F(RegistryClass, ReadsBackWhatItWritesWithTheTypeFound) {
+    using registry::ByteArray;
+    setenv("TEMP", "/var/tmp", 1);
+    EXPECT_FALSE(reg_.KeyExists());
+    EXPECT_TRUE(reg_.CreateKey() && reg_.KeyExists());
+    const std::tuple<const char*, std::int32_t, Variant, Variant, std::int32_t> cases[] = {
+        {"Mask", REG_SZ, Variant("*.exe;*.dll"), Variant("*.exe;*.dll"), REG_SZ},
+        {"Priority", REG_DWORD, Variant(std::int16_t{3}), Variant(std::int32_t{3}), REG_DWORD},
+        {"Neg", REG_DWORD_BIG_ENDIAN, Variant(std::int32_t{-1}), Variant(std::int32_t{-1}), REG_DWORD},
+        {"Bin", REG_BINARY, Variant(ByteArray{0, 1, 255}), Variant(ByteArray{0, 1, 255}), REG_BINARY},
+        {"Nothing", REG_BINARY, Variant(ByteArray{}), Variant(ByteArray{}), REG_BINARY},
+        {"Empty", REG_SZ, Variant(), Variant(""), REG_SZ},
+        {"As text", REG_SZ, Variant(std::int32_t{42}), Variant("42"), REG_SZ},
+        // %NAME% makes text expandable, expanded on read; "%%" does not count.
+        {"T", REG_SZ, Variant("%TEMP%\\x"), Variant("/var/tmp\\x"), REG_EXPAND_SZ},
+        {"Unknown", REG_SZ, Variant("%LV_NOT_SET_ANYWHERE%"), Variant("%LV_NOT_SET_ANYWHERE%"), REG_EXPAND_SZ},
+        {"Pct", REG_EXPAND_SZ, Variant("100%% done"), Variant("100%% done"), REG_SZ}};
+    for (const auto& [name, type, in, out, found] : cases) {
+        EXPECT_EQ(Write(name, type, in), out) << name;
+        EXPECT_EQ(reg_.ValueType(), found) << name;
+    }
+    Set("Short", REG_DWORD, std::string(2, '\0'));
+    reg_.ValueKey("Short");
+    EXPECT_EQ(reg_.Value(), Variant(ByteArray{0, 0})) << "a number of the wrong size comes back as bytes";
+    EXPECT_EQ(Variant(std::int32_t{70000}).ToInt16(), std::nullopt);
+    EXPECT_EQ(Variant("yes").ToBool(), std::nullopt);
+}
+
+TEST_F(RegistryClass, MissingValuesGiveDefaultAndBadWritesRaise) {
+    reg_.ValueKey("Nope");
+    reg_.ValueType(7);
+    EXPECT_TRUE(reg_.Value().IsEmpty());
+    reg_.Default(Variant("fallback"));
+    reg_.CreateKey();
+    EXPECT_EQ(reg_.Value(), Variant("fallback"));
+    EXPECT_EQ(reg_.ValueType(), 7);
+
+    reg_.Default(Variant());
+    reg_.ValueKey("B");
+    reg_.ValueType(REG_DWORD);
+    reg_.Value(Variant(true));  // Booleans are not numbers here: nothing written
+    reg_.ValueType(0);
+    EXPECT_TRUE(reg_.Value().IsEmpty());
+    reg_.ValueType(REG_BINARY);
+    const auto e = Raised([&] { reg_.Value(Variant("text")); });
+    EXPECT_EQ(e.Number, 26001);
+    EXPECT_EQ(e.Source, std::string(program_invocation_short_name) + ".cRegistry");
+    reg_.ValueType(REG_MULTI_SZ);
+    EXPECT_EQ(Raised([&] { reg_.Value(Variant("x")); }).Description,
+              "Failed to set registry value Key: '-2147483646',Section: 'Software\\Brackwater\\Loomvale',Key: 'B' to "
+              "value: 'x'");
+    reg_.ValueKey("Bad\nName");
+    reg_.ValueType(REG_SZ);
+    EXPECT_EQ(Raised([&] { reg_.Value(Variant("x")); }).Number, static_cast<std::int32_t>(0x800469A9u));
+    reg_.ClassKey(12345);
+    EXPECT_EQ(Raised([&] { reg_.CreateKey(); }).Number, 26001);
+    EXPECT_FALSE(reg_.KeyExists());
+}
+
+TEST_F(RegistryClass, DeletingAndListing) {
+    EXPECT_EQ(Raised([&] { reg_.DeleteKey(); }).Number, 26001);
+    Write("b", REG_SZ, Variant("1"));
+    Write("A", REG_SZ, Variant("2"));
+    reg_.ValueKey("missing");
+    EXPECT_EQ(Raised([&] { reg_.DeleteValue(); }).Number, 26001);
+    std::vector<std::string> names{"stale"};
+    std::int32_t count = -1;
+    EXPECT_TRUE(reg_.EnumerateValues(names, count));
+    EXPECT_EQ(names, (std::vector<std::string>{"b", "A"}));
+    EXPECT_EQ(count, 2);
+    reg_.ValueKey("B");
+    EXPECT_TRUE(reg_.DeleteValue());
+    EXPECT_TRUE(Open("software\\BRACKWATER\\loomvale\\Child").CreateKey());
+    EXPECT_TRUE(Open("Software\\Brackwater").EnumerateSections(names, count));
+    EXPECT_EQ(names, std::vector<std::string>{"Loomvale"}) << "keys keep their first spelling";
+    EXPECT_EQ(Raised([&] { reg_.DeleteKey(); }).Number, 26001) << "a key with a subkey stays";
+    EXPECT_TRUE(Open(kApp + "\\Child").DeleteKey());
+    EXPECT_EQ(Raised([&] { Open("Software\\\\X").CreateKey(); }).Number, 26001) << "empty path part";
+    EXPECT_TRUE(Open("Software\\Nowhere").EnumerateValues(names, count));
+    EXPECT_TRUE(names.empty() && count == 0);
+    EXPECT_TRUE(reg_.DeleteKey());
+    EXPECT_FALSE(reg_.KeyExists());
+}
+
+TEST_F(RegistryClass, AssociationsRegisterTheFileType) {
+    registry::cRegistry r;
+    r.CreateEXEAssociation("  /opt/lv/viewer ", "Lv.Doc", "Loomvale document", "lvd", "", true, "", false, "", false,
+                           "", 2);
+    const std::pair<const char*, Variant> keys[] = {
+        {".lvd", Variant("Lv.Doc")}, {"Lv.Doc\\shell\\open\\command", Variant("\"/opt/lv/viewer\" \"%1\"")},
+        {"Lv.Doc\\shell\\print\\command", Variant("\"/opt/lv/viewer\" /p \"%1\"")}, {"Lv.Doc\\shell\\new", Variant()},
+        {"Lv.Doc\\DefaultIcon", Variant("\"/opt/lv/viewer\",2")}};
+    for (const auto& [key, want] : keys) EXPECT_EQ(Open(key, HKEY_CLASSES_ROOT).Value(), want) << key;
+    const std::vector<Variant> edit{Variant("edit"), Variant("&Edit"), Variant("ed \"%1\"")};
+    EXPECT_EQ(Raised([&] { r.CreateAdditionalEXEAssociations("No.Class", edit); }).Number, registry::kErrClassNotDefined);
+    r.CreateAdditionalEXEAssociations("Lv.Doc", edit);
+    EXPECT_EQ(Open("Lv.Doc\\shell\\edit\\command", HKEY_CLASSES_ROOT).Value(), Variant("ed \"%1\""));
+}
+
+}  // namespace
