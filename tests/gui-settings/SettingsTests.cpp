@@ -9,55 +9,45 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <memory>
-#include <sstream>
+#include <tuple>
 
 #include "platform/MessageBox.h"
-#include "platform/RegistryStore.h"
 #include "wizard/frmMain.h"
 #include "wizard/mDialogFile.h"
-#include "wizard/mSettings.h"
 
 namespace {
 
-class Messages : public platform::IMessageBoxService {
+class Fakes : public platform::IMessageBoxService, public wizard::IDialogService {
 public:
     std::vector<std::string> shown;
+    std::string answer, lastPrompt, lastFilter;
     platform::MsgResult Show(const std::string& prompt, platform::MsgButtons, platform::MsgIcon) override {
-        shown.push_back(prompt);
-        return platform::MsgResult::OK;
+        return shown.push_back(prompt), platform::MsgResult::OK;
+    }
+    std::string PickFolder(QWidget*, const std::string& prompt) override { return lastPrompt = prompt, answer; }
+    std::string PickFile(QWidget*, const std::string&, const std::string& qtFilter, int32_t, const std::string& title,
+                         bool) override {
+        return lastPrompt = title, lastFilter = qtFilter, answer;
     }
 };
 
-class Dialogs : public wizard::IDialogService {
-public:
-    std::string answer;
-    std::string lastPrompt, lastFilter;
-    std::string PickFolder(QWidget*, const std::string& prompt) override {
-        lastPrompt = prompt;
-        return answer;
-    }
-    std::string PickFile(QWidget*, const std::string&, const std::string& qtFilter, int32_t, const std::string& title,
-                         bool) override {
-        lastPrompt = title;
-        lastFilter = qtFilter;
-        return answer;
-    }
-};
+auto Fields(const wizard::frmMain& f) {
+    return std::make_tuple(f.SearchSystem, f.FolderPath, f.SubFolders, f.FileMask, f.Types.Icon, f.Types.Video,
+                           f.DestPath, f.Priority);
+}
 
 class Settings : public ::testing::Test {
 protected:
     QTemporaryDir store;
-    Messages messages;
-    Dialogs dialogs;
+    Fakes fakes;
     void SetUp() override {
-        ASSERT_TRUE(store.isValid());
         qputenv("LOOMVALE_REGISTRY", store.path().toUtf8());
         qputenv("WINEPREFIX", (store.path() + "/wine").toUtf8());
-        platform::SetMessageBoxService(&messages);
-        wizard::SetDialogService(&dialogs);
+        platform::SetMessageBoxService(&fakes);
+        wizard::SetDialogService(&fakes);
         wizard::frmMain::SetProgramEndHook([] {});
     }
     void TearDown() override {
@@ -65,119 +55,80 @@ protected:
         wizard::SetDialogService(nullptr);
         wizard::frmMain::SetProgramEndHook(nullptr);
     }
-    std::string StoreText() {
-        std::ifstream in((store.path() + "/HKEY_LOCAL_MACHINE.reg").toStdString(), std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }
+    std::string StorePath() const { return (store.path() + "/HKEY_LOCAL_MACHINE.reg").toStdString(); }
 };
 
-TEST_F(Settings, FirstStartGivesTheDefaultsAndARestartKeepsChanges) {
-    QDir().mkpath(store.path() + "/wine/drive_c/windows/system32");
-    auto form = std::make_unique<wizard::frmMain>();
-    EXPECT_EQ(form->SearchSystem, engine::kTrue);
-    EXPECT_EQ(form->FolderPath, (store.path() + "/wine/drive_c/windows/system32").toStdString());
-    EXPECT_EQ(form->SubFolders, engine::kTrue);
-    EXPECT_EQ(form->FileMask, "*.exe;*.dll;*.ocx;*.cpl;*.scr;*.vbx");
-    for (int k = 0; k < engine::kResKindCount; ++k) EXPECT_EQ(form->Types[k], engine::kTrue);
+TEST_F(Settings, FirstStartGivesTheDefaultsARestartKeepsChangesAndSaveErrorsShow) {
+    const std::string system32 = (store.path() + "/wine/drive_c/windows/system32").toStdString();
+    QDir().mkpath(QString::fromStdString(system32));
     const std::string docs = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation).toStdString();
-    EXPECT_EQ(form->DestPath, docs + (docs.empty() || docs.back() != '/' ? "/" : "") + "Resources");
-    EXPECT_EQ(form->Priority, 3);
+    auto form = std::make_unique<wizard::frmMain>();
+    EXPECT_EQ(Fields(*form),
+              std::make_tuple(engine::kTrue, system32, engine::kTrue, "*.exe;*.dll;*.ocx;*.cpl;*.scr;*.vbx",
+                              engine::kTrue, engine::kTrue,
+                              docs + (docs.empty() || docs.back() != '/' ? "/" : "") + "Resources", 3));
+    for (int k = 0; k < engine::kResKindCount; ++k) EXPECT_EQ(form->Types[k], engine::kTrue);
 
-    form->SearchSystem = engine::kFalse;
+    form->SearchSystem = form->SubFolders = form->Types.Icon = engine::kFalse;
     form->FolderPath = "/srv/%LV_SETTINGS_TEST%";
-    form->SubFolders = engine::kFalse;
     form->FileMask = "*.dll";
-    form->Types.Icon = engine::kFalse;
     form->DestPath = "/tmp/out \"q\"";
     form->Priority = 5;
     form->show();
     form->close();
-    const std::string text = StoreText();
-    EXPECT_NE(text.find("\"SearchSystem\"=dword:00000000\r\n\"Folder\"=hex(2):"), std::string::npos);
+    std::ifstream in(StorePath(), std::ios::binary);
+    const std::string text{std::istreambuf_iterator<char>(in), {}};
     EXPECT_NE(text.find("\"ResTypesBitmap\"=dword:00000001"), std::string::npos) << "True is stored as 1";
-    EXPECT_NE(text.find("\"Priority\"=dword:00000005"), std::string::npos);
-    EXPECT_TRUE(messages.shown.empty());
 
     qputenv("LV_SETTINGS_TEST", "data");
     form = std::make_unique<wizard::frmMain>();
-    EXPECT_EQ(form->SearchSystem, engine::kFalse);
-    EXPECT_EQ(form->FolderPath, "/srv/data") << "expanded on read";
-    EXPECT_EQ(form->SubFolders, engine::kFalse);
-    EXPECT_EQ(form->FileMask, "*.dll");
-    EXPECT_EQ(form->Types.Icon, engine::kFalse);
-    EXPECT_EQ(form->Types.Video, engine::kTrue);
-    EXPECT_EQ(form->DestPath, "/tmp/out \"q\"");
-    EXPECT_EQ(form->Priority, 5);
+    EXPECT_EQ(Fields(*form), std::make_tuple(engine::kFalse, "/srv/data", engine::kFalse, "*.dll", engine::kFalse,
+                                             engine::kTrue, "/tmp/out \"q\"", 5));  // the folder expanded on read
     form->GoToPage(wizard::frmMain::SearchMode);
-    EXPECT_EQ(form->findChild<QLineEdit*>("txtMask")->text(), QStringLiteral("*.dll"));
     EXPECT_EQ(form->findChild<QLineEdit*>("txtFolder")->text(), QStringLiteral("/srv/data"));
+
+    // A store that cannot be written: the error shows with its number.
+    std::ofstream((store.path() + "/file").toStdString()) << "x";
+    qputenv("LOOMVALE_REGISTRY", (store.path() + "/file/sub").toUtf8());
+    form->close();
+    EXPECT_EQ(fakes.shown, std::vector<std::string>{"Run-time error '26001':\r\n\r\nFailed to create registry Key: "
+                                                    "'Software\\Brackwater\\Loomvale"});
 }
 
 TEST_F(Settings, AKeyWithoutAValueGivesEmptyNotDefault) {
-    std::ofstream((store.path() + "/HKEY_LOCAL_MACHINE.reg").toStdString())
+    std::ofstream(StorePath())
         << "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Brackwater\\Loomvale]\r\n"
            "\"Priority\"=\"not a number\"\r\n";
     wizard::frmMain form;
-    EXPECT_EQ(form.FileMask, "");
-    EXPECT_EQ(form.SearchSystem, engine::kFalse);
-    EXPECT_EQ(form.Priority, 3) << "a value of the wrong kind counts as missing";
+    EXPECT_EQ(std::make_tuple(form.FileMask, form.SearchSystem, form.Priority), std::make_tuple("", engine::kFalse, 3))
+        << "no \"Mask\" value: empty; a value of the wrong kind: the default";
 }
 
-TEST_F(Settings, ASaveErrorIsShownWithItsNumberAndDescription) {
-    auto form = std::make_unique<wizard::frmMain>();
-    std::ofstream((store.path() + "/file").toStdString()) << "x";
-    qputenv("LOOMVALE_REGISTRY", (store.path() + "/file/sub").toUtf8());
-    form->show();
-    form->close();
-    ASSERT_EQ(messages.shown.size(), 1u);
-    EXPECT_EQ(messages.shown[0],
-              "Run-time error '26001':\r\n\r\nFailed to create registry Key: 'Software\\Brackwater\\Loomvale");
-}
-
-TEST_F(Settings, PickersFillTheirBoxOnlyWhenSomethingIsChosen) {
+TEST_F(Settings, PickersFillTheirBoxOnlyWhenSomethingIsChosenAndKeepTheFilter) {
     wizard::frmMain form;
     form.show();
-    form.GoToPage(wizard::frmMain::SearchMode);
     auto* folder = form.findChild<QLineEdit*>("txtFolder");
     folder->setText("/kept");
     form.findChild<QRadioButton*>("optSearchFolder")->click();
-    dialogs.answer = "";
-    QTest::mouseClick(form.findChild<QPushButton*>("cmdBrowse"), Qt::LeftButton);
-    EXPECT_EQ(dialogs.lastPrompt, "Choose a folder to start search from.");
-    EXPECT_EQ(folder->text(), QStringLiteral("/kept"));
-    dialogs.answer = "/chosen";
-    QTest::mouseClick(form.findChild<QPushButton*>("cmdBrowse"), Qt::LeftButton);
-    EXPECT_EQ(folder->text(), QStringLiteral("/chosen"));
-
+    for (const char* answer : {"", "/chosen"}) {
+        fakes.answer = answer;
+        QTest::mouseClick(form.findChild<QPushButton*>("cmdBrowse"), Qt::LeftButton);
+        EXPECT_EQ(fakes.lastPrompt, "Choose a folder to start search from.");
+        EXPECT_EQ(folder->text(), QString(*answer ? answer : "/kept"));
+    }
     form.findChild<QRadioButton*>("optSearchFile")->click();
-    dialogs.answer = "";
     QTest::mouseClick(form.findChild<QPushButton*>("cmdBrowseFile"), Qt::LeftButton);
-    EXPECT_EQ(dialogs.lastPrompt, "Load Program File");
-    EXPECT_EQ(dialogs.lastFilter, "Program Files (*.exe *.dll *.ocx)");
-    form.close();
-}
+    EXPECT_EQ(fakes.lastPrompt, "Load Program File");
+    EXPECT_EQ(fakes.lastFilter, "Program Files (*.exe *.dll *.ocx)");
 
-TEST(FileDialog, FilterIndexFromTheLastFilter) {
-    struct Silent : wizard::IDialogService {
-        std::string PickFolder(QWidget*, const std::string&) override { return {}; }
-        std::string PickFile(QWidget*, const std::string&, const std::string&, int32_t, const std::string&,
-                             bool) override {
-            return {};
-        }
-    } silent;
-    wizard::SetDialogService(&silent);
+    // The filter index comes from the last filter, or from the initial file when it is 0.
     int32_t index = 0;
     wizard::ShowFileDialog(nullptr, "", "Images|*.bmp|Icons|*.ico", index, "t", true);
-    EXPECT_EQ(wizard::DialogFilter.size(), 260u);
     EXPECT_EQ(wizard::FilterIndexFromFile("a.ico"), 2);
-    EXPECT_EQ(wizard::FilterIndexFromFile("a.bmp"), 1);
     EXPECT_EQ(wizard::FilterIndexFromFile("a.txt"), 1) << "nothing fits: the first entry";
     wizard::ShowFileDialog(nullptr, "x.jpeg", "Icons|*.ico|Photos (*.jpeg)|*.jpeg;*.jpg", index, "t", false);
-    EXPECT_EQ(index, 2) << "taken from the initial file when the index is 0";
+    EXPECT_EQ(index, 2);
     EXPECT_EQ(wizard::QtFilterFromDialogFilter(wizard::DialogFilter), "Icons (*.ico);;Photos (*.jpeg *.jpg)");
-    wizard::SetDialogService(nullptr);
 }
 
 }  // namespace
