@@ -334,6 +334,8 @@ bool SaveResource(HMODULE hModule, const std::string& TypeText, const std::strin
             return ok;
         }
 
+        // Any other write error leaves no half file behind either.
+        if (g_state.CreatedPath == path && platform::PathFileExistsA(path)) platform::DeleteFile(path);
         if (!IsBlank(g_state.LastErrorDescription))
             platform::MsgBox(g_state.LastErrorDescription, platform::MsgButtons::OK, platform::MsgIcon::Critical);
         return ok;

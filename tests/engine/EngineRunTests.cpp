@@ -124,6 +124,8 @@ TEST_F(RunTest, OtherErrorsShowTheirDescriptionOnceAndStopTheFile) {
         EXPECT_TRUE(Run(mod, AllKinds()));
         EXPECT_EQ(box.prompts, Names{text});
         EXPECT_EQ(box.buttons[0], platform::MsgButtons::OK);
+        // The file the failed write had begun is gone.
+        EXPECT_TRUE(Files("Animated Cursors").empty());
     }
     EXPECT_TRUE(owner.found.empty());
     // An index line that cannot be appended keeps its file and stops.
