@@ -2,19 +2,16 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
+#include <initializer_list>
 #include <vector>
 
 namespace avitest {
 
 using Bytes = std::vector<uint8_t>;
 
-inline void Put32(Bytes& b, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.push_back(uint8_t(v >> (8 * i)));
-}
-inline void Put16(Bytes& b, uint16_t v) {
-    b.push_back(uint8_t(v));
-    b.push_back(uint8_t(v >> 8));
+inline void Put32(Bytes& b, std::initializer_list<uint32_t> values) {
+    for (uint32_t v : values)
+        for (int i = 0; i < 4; ++i) b.push_back(uint8_t(v >> (8 * i)));
 }
 inline void PutTag(Bytes& b, const char* tag) {
     for (int i = 0; i < 4; ++i) b.push_back(uint8_t(tag[i]));
@@ -24,96 +21,60 @@ inline void Append(Bytes& b, const Bytes& more) { b.insert(b.end(), more.begin()
 inline Bytes Chunk(const char* tag, const Bytes& body) {
     Bytes b;
     PutTag(b, tag);
-    Put32(b, uint32_t(body.size()));
+    Put32(b, {uint32_t(body.size())});
     Append(b, body);
     if (body.size() % 2) b.push_back(0);
     return b;
 }
-
-inline Bytes List(const char* type, const Bytes& body) {
+inline Bytes List(const char* type, const Bytes& body, const char* tag = "LIST") {
     Bytes inner;
     PutTag(inner, type);
     Append(inner, body);
-    return Chunk("LIST", inner);
+    return Chunk(tag, inner);
 }
+inline Bytes Riff(const Bytes& content) { return List("AVI ", content, "RIFF"); }
 
+inline constexpr uint8_t kFrame[12] = {1, 1, 1, 1, 2, 2, 2, 2, 3, 0, 0, 0};
+// 4x3, 8-bit, 20 frames a second: bottom row red, middle green, top blue then black.
 struct Clip {
-    int32_t width = 4;
-    int32_t height = 3;
+    int32_t width = 4, height = 3;
     uint16_t bits = 8;
     uint32_t compression = 0;  // 0 uncompressed, 1 RLE8
     uint32_t colours = 4;
-    std::vector<uint32_t> palette = {0x000000, 0xFF0000, 0x00FF00, 0x0000FF};  // 0xRRGGBB
-    uint32_t scale = 1;
-    uint32_t rate = 20;
-    std::vector<Bytes> frames;
+    std::vector<Bytes> frames = {Bytes(kFrame, kFrame + 12)};
     const char* frameTag = "00dc";
-    bool index = true;
 };
 
-inline Bytes Format(const Clip& c) {
-    Bytes f;
-    Put32(f, 40);
-    Put32(f, uint32_t(c.width));
-    Put32(f, uint32_t(c.height));
-    Put16(f, 1);
-    Put16(f, c.bits);
-    Put32(f, c.compression);
-    Put32(f, 0);
-    Put32(f, 0);
-    Put32(f, 0);
-    Put32(f, c.colours);
-    Put32(f, 0);
-    for (uint32_t rgb : c.palette) Put32(f, rgb);  // stored as B, G, R, 0
-    return f;
+// The header list: main header, optionally an audio stream, then the video stream.
+inline Bytes Headers(const Clip& c, bool audioFirst = false) {
+    auto stream = [](const char* type, const Bytes& format) {
+        Bytes h;
+        PutTag(h, type);
+        PutTag(h, "test");
+        Put32(h, {0, 0, 0, 1, 20, 0, 0, 0, 0, 0, 0, 0});  // scale 1, rate 20
+        Bytes strl = Chunk("strh", h);
+        Append(strl, Chunk("strf", format));
+        return List("strl", strl);
+    };
+    Bytes avih;
+    Put32(avih, {50000});
+    avih.resize(56);
+    Bytes hdrl = Chunk("avih", avih);
+    if (audioFirst) Append(hdrl, stream("auds", Bytes(16, 0)));
+    Bytes format;  // palette black, red, green, blue, stored B, G, R, 0
+    Put32(format, {40, uint32_t(c.width), uint32_t(c.height), 1u | uint32_t(c.bits) << 16, c.compression, 0, 0,
+                   0, c.colours, 0, 0x000000, 0xFF0000, 0x00FF00, 0x0000FF});
+    Append(hdrl, stream("vids", format));
+    return List("hdrl", hdrl);
 }
-
-inline Bytes StreamHeader(const Clip& c, const char* type = "vids") {
-    Bytes h;
-    PutTag(h, type);
-    PutTag(h, "test");
-    for (int i = 0; i < 3; ++i) Put32(h, 0);  // flags, priority+language, initial frames
-    Put32(h, c.scale);
-    Put32(h, c.rate);
-    for (int i = 0; i < 7; ++i) Put32(h, 0);
-    return h;
-}
-
 inline Bytes Movi(const Clip& c) {
     Bytes m;
     for (const Bytes& f : c.frames) Append(m, Chunk(c.frameTag, f));
     return m;
 }
-
-inline Bytes Riff(const Bytes& content) {
-    Bytes b;
-    PutTag(b, "RIFF");
-    Put32(b, uint32_t(content.size() + 4));
-    PutTag(b, "AVI ");
-    Append(b, content);
-    return b;
-}
-
 inline Bytes Build(const Clip& c) {
-    Bytes avih;
-    Put32(avih, 50000);
-    for (int i = 0; i < 13; ++i) Put32(avih, 0);
-    Bytes strl = Chunk("strh", StreamHeader(c));
-    Append(strl, Chunk("strf", Format(c)));
-    Bytes hdrl = Chunk("avih", avih);
-    Append(hdrl, List("strl", strl));
-    Bytes content = List("hdrl", hdrl);
+    Bytes content = Headers(c);
     Append(content, List("movi", Movi(c)));
-    if (c.index) {
-        Bytes idx;
-        for (size_t i = 0; i < c.frames.size(); ++i) {
-            PutTag(idx, c.frameTag);
-            Put32(idx, 0x10);
-            Put32(idx, 0);
-            Put32(idx, uint32_t(c.frames[i].size()));
-        }
-        Append(content, Chunk("idx1", idx));
-    }
     return Riff(content);
 }
 

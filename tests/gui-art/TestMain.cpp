@@ -3,20 +3,13 @@
 #include <QApplication>
 #include <QTemporaryDir>
 
-namespace {
-// The offscreen platform complains whenever it cannot raise or grab.
-QtMessageHandler g_previous = nullptr;
-void QuietHandler(QtMsgType type, const QMessageLogContext& context, const QString& msg) {
-    if (msg.startsWith(QLatin1String("This plugin does not support"))) return;
-    if (g_previous) g_previous(type, context, msg);
-}
-}  // namespace
-
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    g_previous = qInstallMessageHandler(QuietHandler);
-    // The wizard reads and writes its settings: keep them out of the home folder.
-    QTemporaryDir settings;
+    // The offscreen platform complains whenever it cannot raise or grab.
+    static const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType t, const QMessageLogContext& c, const QString& m) {
+        if (previous && !m.startsWith(QLatin1String("This plugin does not support"))) previous(t, c, m);
+    });
+    QTemporaryDir settings;  // the wizard's settings stay out of the home folder
     if (qEnvironmentVariableIsEmpty("LOOMVALE_REGISTRY")) qputenv("LOOMVALE_REGISTRY", settings.path().toUtf8());
     QApplication app(argc, argv);
     testing::InitGoogleTest(&argc, argv);
