@@ -13,22 +13,17 @@ inline void Put32(Bytes& b, std::initializer_list<uint32_t> values) {
     for (uint32_t v : values)
         for (int i = 0; i < 4; ++i) b.push_back(uint8_t(v >> (8 * i)));
 }
-inline void PutTag(Bytes& b, const char* tag) {
-    for (int i = 0; i < 4; ++i) b.push_back(uint8_t(tag[i]));
-}
 inline void Append(Bytes& b, const Bytes& more) { b.insert(b.end(), more.begin(), more.end()); }
 
 inline Bytes Chunk(const char* tag, const Bytes& body) {
-    Bytes b;
-    PutTag(b, tag);
+    Bytes b(tag, tag + 4);
     Put32(b, {uint32_t(body.size())});
     Append(b, body);
     if (body.size() % 2) b.push_back(0);
     return b;
 }
 inline Bytes List(const char* type, const Bytes& body, const char* tag = "LIST") {
-    Bytes inner;
-    PutTag(inner, type);
+    Bytes inner(type, type + 4);
     Append(inner, body);
     return Chunk(tag, inner);
 }
@@ -48,18 +43,13 @@ struct Clip {
 // The header list: main header, optionally an audio stream, then the video stream.
 inline Bytes Headers(const Clip& c, bool audioFirst = false) {
     auto stream = [](const char* type, const Bytes& format) {
-        Bytes h;
-        PutTag(h, type);
-        PutTag(h, "test");
-        Put32(h, {0, 0, 0, 1, 20, 0, 0, 0, 0, 0, 0, 0});  // scale 1, rate 20
+        Bytes h(type, type + 4);
+        Put32(h, {0, 0, 0, 0, 1, 20, 0, 0, 0, 0, 0, 0, 0});  // scale 1, rate 20
         Bytes strl = Chunk("strh", h);
         Append(strl, Chunk("strf", format));
         return List("strl", strl);
     };
-    Bytes avih;
-    Put32(avih, {50000});
-    avih.resize(56);
-    Bytes hdrl = Chunk("avih", avih);
+    Bytes hdrl = Chunk("avih", Bytes(56, 0));
     if (audioFirst) Append(hdrl, stream("auds", Bytes(16, 0)));
     Bytes format;  // palette black, red, green, blue, stored B, G, R, 0
     Put32(format, {40, uint32_t(c.width), uint32_t(c.height), 1u | uint32_t(c.bits) << 16, c.compression, 0, 0,

