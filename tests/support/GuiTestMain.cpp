@@ -1,10 +1,11 @@
+// Shared main of the window tests: offscreen, quiet, settings kept out of the home folder.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QTemporaryDir>
 
 namespace {
-// The offscreen platform complains whenever it cannot raise or grab.
+// The offscreen platform complains whenever it cannot raise or grab; no test depends on either.
 QtMessageHandler g_previous = nullptr;
 void QuietHandler(QtMsgType type, const QMessageLogContext& context, const QString& msg) {
     if (msg.startsWith(QLatin1String("This plugin does not support"))) return;
@@ -15,7 +16,6 @@ void QuietHandler(QtMsgType type, const QMessageLogContext& context, const QStri
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     g_previous = qInstallMessageHandler(QuietHandler);
-    // Settings are read and written by every window: keep them out of the home folder.
     QTemporaryDir settings;
     if (qEnvironmentVariableIsEmpty("LOOMVALE_REGISTRY")) qputenv("LOOMVALE_REGISTRY", settings.path().toUtf8());
     QApplication app(argc, argv);
