@@ -47,11 +47,15 @@ bool PrepareDestination(const std::string& dest, const engine::ResTypes& types, 
 bool ExtractOneFile(ExtractRun& run, const std::string& path) {
     if (!run.quiet) {
         if (run.filesTotal)
-            std::fprintf(stderr, "[%zu/%zu] %s\n", run.filesDone + 1, run.filesTotal, path.c_str());
+            std::fprintf(stderr, "[%zu/%zu] %s\n", run.filesDone + run.filesMissing + 1, run.filesTotal, path.c_str());
         else
-            std::fprintf(stderr, "[%zu] %s\n", run.filesDone + 1, path.c_str());
+            std::fprintf(stderr, "[%zu] %s\n", run.filesDone + run.filesMissing + 1, path.c_str());
     }
-    if (!platform::PathFileExistsA(path)) std::fprintf(stderr, "loomvale-extract: %s: no such file\n", path.c_str());
+    if (!platform::PathFileExistsA(path)) {
+        std::fprintf(stderr, "loomvale-extract: %s: no such file\n", path.c_str());
+        ++run.filesMissing;
+        return true;
+    }
     return ScanFile(run, path);
 }
 
@@ -270,14 +274,16 @@ int RunExtractCommand(int argc, char** argv) {
     progress.Break();
     if (!run.quiet) {
         if (anyFolder)
-            std::fprintf(stderr, "%zu %s scanned\n", run.filesDone, run.filesDone == 1 ? "file" : "files");
+            std::fprintf(stderr, "%zu %s scanned", run.filesDone, run.filesDone == 1 ? "file" : "files");
         else
-            std::fprintf(stderr, "%zu of %zu files done\n", run.filesDone, run.filesTotal);
+            std::fprintf(stderr, "%zu of %zu files done", run.filesDone, run.filesTotal);
+        if (run.filesMissing) std::fprintf(stderr, ", %zu not found", run.filesMissing);
+        std::fputc('\n', stderr);
     }
     if (Interrupted()) std::fprintf(stderr, "loomvale-extract: interrupted\n");
     PrintSummary(run, stdout);
     if (Interrupted()) return 130;
-    return run.writeErrors ? 1 : 0;
+    return run.writeErrors || run.filesMissing ? 1 : 0;
 }
 
 }  // namespace cli

@@ -29,6 +29,7 @@ struct ExtractRun {
     std::size_t filesDone = 0;
     std::size_t filesTotal = 0;  // for progress; 0 when not known in advance
     bool writeErrors = false;    // a write error stopped at least one file
+    std::size_t filesMissing = 0;  // PATHs that named nothing: not every file was scanned
 };
 
 // Creates dest (its parent must exist) and the folder of every selected

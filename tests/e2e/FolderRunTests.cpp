@@ -95,13 +95,17 @@ TEST_F(FolderRun, MaskAndSubfoldersChooseTheFiles) {
     EXPECT_EQ(Cli(Extract({"--quiet", "--mask", "*.exe", root.string()})).out, "Video (AVI): 1\n");
     EXPECT_EQ(Cli(Extract({"--quiet", "--mask", "*.txt;*.dll", root.string()})).out, "Video (AVI): 2\n");
     EXPECT_EQ(Cli(Extract({"--quiet", "--mask", "", root.string()})).out, "Video (AVI): 0\n");
-    // A folder and a file in one run; without --quiet each file of a folder
-    // searched without subfolders gets its line.
-    r = Cli(Extract({"--no-subfolders", (root / "sub").string(), (root / "a.dll").string()}));
-    EXPECT_EQ(r.status, 0);
+    // A folder, a path that names nothing and a file in one run; without
+    // --quiet each file of a folder searched without subfolders gets its
+    // line. The missing path is no success: status 1, the rest still done.
+    const std::string gone = (root / "gone.dll").string();
+    r = Cli(Extract({"--no-subfolders", (root / "sub").string(), gone, (root / "a.dll").string()}));
+    EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "Video (AVI): 2\n");
     EXPECT_EQ(r.err, "[1] " + (root / "sub" / "B.EXE").string() + "\n[2] " + (root / "sub" / "junk.dll").string() +
-                         "\n[3] " + (root / "a.dll").string() + "\n3 files scanned\n");
+                         "\n[3] " + gone + "\nloomvale-extract: " + gone + ": no such file\n[4] " +
+                         (root / "a.dll").string() + "\n3 files scanned, 1 not found\n");
+    EXPECT_EQ(Cli(Extract({"--quiet", (root / "a.dll").string()})).status, 0);
 }
 
 TEST_F(FolderRun, ProgressLinesIntoAFile) {
