@@ -71,7 +71,13 @@ bool ScanFile(ExtractRun& run, const std::string& path) {
 
 namespace {
 volatile std::sig_atomic_t g_interrupted = 0;
-extern "C" void OnInterrupt(int) { g_interrupted = 1; }
+// The folder count has no receiver to ask; while it runs the handler stops
+// it through the search's own flag, so Ctrl-C does not wait for the count.
+search::cSearchCore* volatile g_counting = nullptr;
+extern "C" void OnInterrupt(int) {
+    g_interrupted = 1;
+    if (search::cSearchCore* core = g_counting) core->StopWalk();
+}
 }  // namespace
 
 void InstallInterruptHandler() {
@@ -242,12 +248,14 @@ int RunExtractCommand(int argc, char** argv) {
     ProgressLine progress(stderr, terminal, width);
     if (counted) {
         if (!run.quiet) progress.ShowStatus("Counting folders...");
+        g_counting = &core;
         if (opts.allDrives) {
             totalDirs = core.GetDirCount(search::kTrue, "/");
         } else {
-            for (std::size_t i = 0; i < opts.files.size(); ++i)
+            for (std::size_t i = 0; i < opts.files.size() && !Interrupted(); ++i)
                 if (isFolder[i]) totalDirs += dirCounts[i] = core.GetDirCount(search::kFalse, opts.files[i]);
         }
+        g_counting = nullptr;
         progress.Begin(static_cast<int32_t>(std::min<int64_t>(totalDirs, INT32_MAX)), platform::GetTickCount());
     }
     ProgressLine* shown = counted && !run.quiet ? &progress : nullptr;

@@ -38,6 +38,9 @@ public:
     int32_t GetDirCount(VBBool AllDrives, std::string BaseDir = std::string());
     void SearchForFiles(std::string FileRoot, VBBool& Recurse, std::string& FileMask);
     void SearchSystemForFiles(std::string& FileMask);
+    // Stops the running walk, the count too, at its next entry. Only sets a
+    // flag, so a signal handler may call it.
+    void StopWalk() { Cancel = kTrue; }
 
 private:
     std::vector<std::string> ParseMaskList(const std::string& mask) const;
