@@ -226,6 +226,36 @@ bool WriteGroupFile(const std::string& path, const std::vector<uint8_t>& head, c
 
 // The group header checks both group writers share: enough bytes for the
 // header and every entry, the type byte, a positive count.
+// The header and directory of an icon or cursor file, entry by entry, with
+// each size and offset taken from the image as it will be written.
+struct GroupHead {
+    std::vector<uint8_t> head;
+    uint64_t offset;
+    std::vector<GroupImage> images;
+
+    GroupHead(const std::vector<uint8_t>& group, int count)
+        : head(group.begin(), group.begin() + 6), offset(6 + 16 * static_cast<uint64_t>(count)) {
+        head.reserve(static_cast<std::size_t>(offset));
+        images.reserve(static_cast<std::size_t>(count));
+    }
+    // False when the file would pass 4 GB.
+    bool Add(uint8_t width, uint8_t height, uint8_t colours, uint16_t planesOrX, uint16_t bppOrY, uint16_t id,
+             std::size_t stored, uint32_t written) {
+        head.push_back(width);
+        head.push_back(height);
+        head.push_back(colours);
+        head.push_back(0);
+        Put16(head, planesOrX);
+        Put16(head, bppOrY);
+        Put32(head, written);
+        Put32(head, static_cast<uint32_t>(offset));
+        offset += written;
+        if (offset > 0xFFFFFFFFull) return false;
+        images.push_back({id, stored});
+        return true;
+    }
+};
+
 int GroupCount(const std::vector<uint8_t>& group, uint8_t typeByte) {
     if (group.size() < 6) return -1;
     if (group[2] != typeByte) return -1;
@@ -475,11 +505,7 @@ bool SaveIconGroup(HMODULE hModule, const std::string& Path, const std::string& 
     if (count < 0) return false;
 
     MemberCache members(hModule, "3");
-    std::vector<GroupImage> images;
-    images.reserve(count);
-    std::vector<uint8_t> head(group.begin(), group.begin() + 6);
-    head.reserve(6 + 16 * static_cast<std::size_t>(count));
-    uint64_t offset = 6 + 16 * static_cast<uint64_t>(count);
+    GroupHead file(group, count);
     for (int j = 0; j < count; ++j) {
         const std::size_t e = 6 + 14 * static_cast<std::size_t>(j);
         const uint8_t colours = group[e + 2];
@@ -495,19 +521,11 @@ bool SaveIconGroup(HMODULE hModule, const std::string& Path, const std::string& 
         if (!IsArrayDimmed(image)) return false;
         // Size and offset describe the image as written, so a group entry
         // that disagrees with its member cannot misplace the images.
-        head.push_back(group[e]);
-        head.push_back(group[e + 1]);
-        head.push_back(colours);
-        head.push_back(0);
-        Put16(head, 1);
-        Put16(head, bpp);
-        Put32(head, static_cast<uint32_t>(image.size()));
-        Put32(head, static_cast<uint32_t>(offset));
-        offset += image.size();
-        if (offset > 0xFFFFFFFFull) return false;
-        images.push_back({id, image.size()});
+        if (image.size() > 0xFFFFFFFFu) return false;
+        if (!file.Add(group[e], group[e + 1], colours, 1, bpp, id, image.size(), static_cast<uint32_t>(image.size())))
+            return false;
     }
-    return WriteGroupFile(Path, head, members, images, 0);
+    return WriteGroupFile(Path, file.head, members, file.images, 0);
 }
 
 bool SaveCursorGroup(HMODULE hModule, const std::string& Path, const std::string& NameText) {
@@ -516,11 +534,7 @@ bool SaveCursorGroup(HMODULE hModule, const std::string& Path, const std::string
     if (count < 0) return false;
 
     MemberCache members(hModule, "1");
-    std::vector<GroupImage> images;
-    images.reserve(count);
-    std::vector<uint8_t> head(group.begin(), group.begin() + 6);
-    head.reserve(6 + 16 * static_cast<std::size_t>(count));
-    uint64_t offset = 6 + 16 * static_cast<uint64_t>(count);
+    GroupHead file(group, count);
     for (int j = 0; j < count; ++j) {
         const std::size_t e = 6 + 14 * static_cast<std::size_t>(j);
         const uint16_t id = U16(group, e + 12);
@@ -543,20 +557,12 @@ bool SaveCursorGroup(HMODULE hModule, const std::string& Path, const std::string
             if ((biSize == 40 || biSize == 108 || biSize == 124) && biHeight / 2 >= 1 && biHeight / 2 <= 255)
                 height = biHeight / 2;
         }
-        const uint32_t written = static_cast<uint32_t>(image.size() - 4);
-        head.push_back(static_cast<uint8_t>(width));
-        head.push_back(static_cast<uint8_t>(height));
-        head.push_back(2);
-        head.push_back(0);
-        Put16(head, U16(image, 0));
-        Put16(head, U16(image, 2));
-        Put32(head, written);
-        Put32(head, static_cast<uint32_t>(offset));
-        offset += written;
-        if (offset > 0xFFFFFFFFull) return false;
-        images.push_back({id, image.size()});
+        if (image.size() - 4 > 0xFFFFFFFFu) return false;
+        if (!file.Add(static_cast<uint8_t>(width), static_cast<uint8_t>(height), 2, U16(image, 0), U16(image, 2), id,
+                      image.size(), static_cast<uint32_t>(image.size() - 4)))
+            return false;
     }
-    return WriteGroupFile(Path, head, members, images, 4);
+    return WriteGroupFile(Path, file.head, members, file.images, 4);
 }
 
 }  // namespace engine
