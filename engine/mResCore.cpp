@@ -224,8 +224,6 @@ bool WriteGroupFile(const std::string& path, const std::vector<uint8_t>& head, c
     return true;
 }
 
-// The group header checks both group writers share: enough bytes for the
-// header and every entry, the type byte, a positive count.
 // The header and directory of an icon or cursor file, entry by entry, with
 // each size and offset taken from the image as it will be written.
 struct GroupHead {
@@ -240,22 +238,25 @@ struct GroupHead {
     }
     // False when the file would pass 4 GB.
     bool Add(uint8_t width, uint8_t height, uint8_t colours, uint16_t planesOrX, uint16_t bppOrY, uint16_t id,
-             std::size_t stored, uint32_t written) {
+             std::size_t stored, std::size_t written) {
+        const uint64_t at = offset;
+        offset += written;
+        if (offset > 0xFFFFFFFFull) return false;
         head.push_back(width);
         head.push_back(height);
         head.push_back(colours);
         head.push_back(0);
         Put16(head, planesOrX);
         Put16(head, bppOrY);
-        Put32(head, written);
-        Put32(head, static_cast<uint32_t>(offset));
-        offset += written;
-        if (offset > 0xFFFFFFFFull) return false;
+        Put32(head, static_cast<uint32_t>(written));
+        Put32(head, static_cast<uint32_t>(at));
         images.push_back({id, stored});
         return true;
     }
 };
 
+// The group header checks both group writers share: enough bytes for the
+// header and every entry, the type byte, a positive count.
 int GroupCount(const std::vector<uint8_t>& group, uint8_t typeByte) {
     if (group.size() < 6) return -1;
     if (group[2] != typeByte) return -1;
@@ -354,18 +355,16 @@ bool SaveResource(HMODULE hModule, const std::string& TypeText, const std::strin
             continue;
         }
 
+        // A failed write leaves no half file: remove what was written, but
+        // only from a file this writer created itself.
+        if (g_state.CreatedPath == path && platform::PathFileExistsA(path)) platform::DeleteFile(path);
         if (g_state.LastError == platform::kErrDiskFull) {
-            // Remove the part written before the disk filled up; only a file
-            // this writer created itself.
-            if (g_state.CreatedPath == path && platform::PathFileExistsA(path)) platform::DeleteFile(path);
             if (platform::MsgBox(kDiskFullPrompt, platform::MsgButtons::RetryCancel,
                                  platform::MsgIcon::Critical) == platform::MsgResult::Retry)
                 continue;
             return ok;
         }
 
-        // Any other write error leaves no half file behind either.
-        if (g_state.CreatedPath == path && platform::PathFileExistsA(path)) platform::DeleteFile(path);
         if (!IsBlank(g_state.LastErrorDescription))
             platform::MsgBox(g_state.LastErrorDescription, platform::MsgButtons::OK, platform::MsgIcon::Critical);
         return ok;
@@ -521,9 +520,7 @@ bool SaveIconGroup(HMODULE hModule, const std::string& Path, const std::string& 
         if (!IsArrayDimmed(image)) return false;
         // Size and offset describe the image as written, so a group entry
         // that disagrees with its member cannot misplace the images.
-        if (image.size() > 0xFFFFFFFFu) return false;
-        if (!file.Add(group[e], group[e + 1], colours, 1, bpp, id, image.size(), static_cast<uint32_t>(image.size())))
-            return false;
+        if (!file.Add(group[e], group[e + 1], colours, 1, bpp, id, image.size(), image.size())) return false;
     }
     return WriteGroupFile(Path, file.head, members, file.images, 0);
 }
@@ -557,9 +554,8 @@ bool SaveCursorGroup(HMODULE hModule, const std::string& Path, const std::string
             if ((biSize == 40 || biSize == 108 || biSize == 124) && biHeight / 2 >= 1 && biHeight / 2 <= 255)
                 height = biHeight / 2;
         }
-        if (image.size() - 4 > 0xFFFFFFFFu) return false;
         if (!file.Add(static_cast<uint8_t>(width), static_cast<uint8_t>(height), 2, U16(image, 0), U16(image, 2), id,
-                      image.size(), static_cast<uint32_t>(image.size() - 4)))
+                      image.size(), image.size() - 4))
             return false;
     }
     return WriteGroupFile(Path, file.head, members, file.images, 4);
