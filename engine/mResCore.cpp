@@ -444,15 +444,33 @@ FileError WriteIndexEntry(const std::string& Path, const std::string& TypeText, 
 
 std::vector<uint8_t> BuildBitmapFile(const std::vector<uint8_t>& dib) {
     std::vector<uint8_t> out;
-    if (dib.size() < 40) return out;
+    if (dib.size() < 12) return out;
     const uint32_t headerSize = U32(dib, 0);
-    const int32_t width = static_cast<int32_t>(U32(dib, 4));
-    const int32_t height = static_cast<int32_t>(U32(dib, 8));
-    const uint16_t planes = U16(dib, 12);
-    const uint16_t bpp = U16(dib, 14);
-    const uint32_t compression = U32(dib, 16);
-    const uint32_t coloursUsed = U32(dib, 32);
-    if (headerSize != 40 || width <= 0 || height <= 0 || planes != 1) return out;
+    int64_t width, height;
+    uint32_t planes, bpp, compression = 0, coloursUsed = 0, entrySize = 4;
+    if (headerSize == 12) {
+        // The core header of old modules: 16-bit sizes, 3-byte colour entries,
+        // no compression and no colours-used field.
+        width = U16(dib, 4);
+        height = U16(dib, 6);
+        planes = U16(dib, 8);
+        bpp = U16(dib, 10);
+        entrySize = 3;
+    } else if (headerSize == 40 || headerSize == 52 || headerSize == 56 || headerSize == 108 ||
+               headerSize == 124) {
+        if (dib.size() < headerSize) return out;
+        width = static_cast<int32_t>(U32(dib, 4));
+        height = static_cast<int32_t>(U32(dib, 8));  // negative: stored top-down
+        planes = U16(dib, 12);
+        bpp = U16(dib, 14);
+        compression = U32(dib, 16);
+        coloursUsed = U32(dib, 32);
+    } else {
+        return out;
+    }
+    if (width <= 0 || height == 0 || planes != 1) return out;
+    if (compression != 0 && compression != 1 && compression != 2 && compression != 3 && compression != 6)
+        return out;
     uint64_t entries;
     switch (bpp) {
     case 1:
@@ -463,9 +481,10 @@ std::vector<uint8_t> BuildBitmapFile(const std::vector<uint8_t>& dib) {
     case 32: entries = coloursUsed; break;
     default: return out;
     }
-    // The colour masks of a bit-field bitmap sit between header and table.
-    const uint64_t masks = compression == 3 ? 12 : compression == 6 ? 16 : 0;
-    const uint64_t offset = 54 + masks + 4 * entries;
+    // The colour masks of a bit-field bitmap follow a 40-byte header; the
+    // larger headers hold them.
+    const uint64_t masks = headerSize != 40 ? 0 : compression == 3 ? 12 : compression == 6 ? 16 : 0;
+    const uint64_t offset = 14 + headerSize + masks + entrySize * entries;
     const uint64_t fileSize = dib.size() + 14ull;
     // A colour table larger than the data cannot be a bitmap; its offset
     // would point past the end of the file.

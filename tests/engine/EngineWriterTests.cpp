@@ -5,28 +5,66 @@ using namespace t;
 
 namespace {
 
-TEST(BitmapHeader, PixelOffsetFollowsColourTableAndMasks) {
-    const std::pair<Bytes, uint32_t> cases[] = {
-        {Dib(4, 4, 8), 1078}, {Dib(4, 4, 8, 16), 118},           // 256 entries by default, or colours used
-        {Dib(4, 4, 1), 62},           {Dib(4, 4, 4), 118},
-        {Dib(4, 4, 24), 54},          {Dib(4, 4, 24, 5), 74},  // 24-bit with a colour table
-        {Dib(4, 4, 16, 0, 3), 66},    {Dib(4, 4, 32, 0, 3), 66},  // bit-field masks
-        {Dib(4, 4, 32, 0, 6, 40, 4), 70}, {Dib(4, 4, 8, 0, 1), 1078},  // four masks; run-length as uncompressed
-    };
-    for (const auto& [dib, offset] : cases) {
-        Bytes want = {'B', 'M'};
-        P32(want, uint32_t(dib.size() + 14)), P32(want, 0), P32(want, offset);
-        EXPECT_EQ(engine::BuildBitmapFile(dib), want);
+// A DIB whose header has the given size: 12 is the core form (16-bit
+// sizes, 3-byte colours); 52..124 extend the 40-byte fields with zeros.
+Bytes DibForm(uint32_t headerSize, int32_t w, int32_t h, uint16_t bpp, uint32_t coloursUsed = 0,
+              uint32_t compression = 0) {
+    if (headerSize != 12) {
+        Bytes d = Dib(w, h, bpp, coloursUsed, compression, headerSize);
+        d.insert(d.begin() + 40, headerSize - 40, 0);
+        return d;
     }
-    Bytes planes2 = Dib(4, 4, 8);
-    planes2[12] = 2;
-    const Bytes refused[] = {
-        Dib(4, 4, 8, 0, 0, 12), Dib(4, 4, 8, 0, 0, 108), Dib(4, 4, 8, 0, 0, 124),
-        Dib(4, -4, 8), Dib(0, 4, 8), Dib(4, 4, 2), planes2,
-        Bytes(39, 0),                                // shorter than its header
-        Dib(4, 4, 8, 0xFFFFFFFF, 0, 40, 0),          // table far past the data
+    Bytes b;
+    P32(b, 12), P16(b, uint32_t(w)), P16(b, uint32_t(h)), P16(b, 1), P16(b, bpp);
+    b.resize(b.size() + (bpp <= 8 ? 3u << bpp : 0) + 64, 0x5A);
+    return b;
+}
+
+Bytes Cut(Bytes b, size_t n) { return b.resize(n), b; }
+
+TEST(BitmapHeader, PixelOffsetFollowsHeaderColourTableAndMasks) {
+    struct Row { const char* what; Bytes dib; uint32_t offset; };
+    const Row rows[] = {
+        {"8 bit, 256 entries by default", Dib(4, 4, 8), 1078},
+        {"8 bit, colours used", Dib(4, 4, 8, 16), 118},
+        {"1 bit", Dib(4, 4, 1), 62},
+        {"4 bit", Dib(4, 4, 4), 118},
+        {"24 bit", Dib(4, 4, 24), 54},
+        {"24 bit with a colour table", Dib(4, 4, 24, 5), 74},
+        {"16 bit, three masks", Dib(4, 4, 16, 0, 3), 66},
+        {"32 bit, three masks", Dib(4, 4, 32, 0, 3), 66},
+        {"32 bit, four masks", Dib(4, 4, 32, 0, 6, 40, 4), 70},
+        {"run-length 8", Dib(4, 4, 8, 0, 1), 1078},
+        {"run-length 4", Dib(4, 4, 4, 0, 2), 118},
+        {"top-down", Dib(4, -4, 8), 1078},
+        {"core 1 bit", DibForm(12, 4, 4, 1), 32},
+        {"core 8 bit", DibForm(12, 4, 4, 8), 794},
+        {"core 24 bit", DibForm(12, 4, 4, 24), 26},
+        {"V2, masks in the header", DibForm(52, 4, 4, 16, 0, 3), 66},
+        {"V3, masks in the header", DibForm(56, 4, 4, 32, 0, 6), 70},
+        {"V4 8 bit", DibForm(108, 4, 4, 8, 16), 186},
+        {"V5 32 bit bit fields", DibForm(124, 4, -4, 32, 0, 3), 138},
     };
-    for (const auto& d : refused) EXPECT_TRUE(engine::BuildBitmapFile(d).empty());
+    for (const auto& r : rows) {
+        Bytes want = {'B', 'M'};
+        P32(want, uint32_t(r.dib.size() + 14)), P32(want, 0), P32(want, r.offset);
+        EXPECT_EQ(engine::BuildBitmapFile(r.dib), want) << r.what;
+    }
+    Bytes planes2 = Dib(4, 4, 8), corePlanes = DibForm(12, 4, 4, 8), widthNeg = Dib(4, 4, 8);
+    planes2[12] = 2, corePlanes[8] = 0, widthNeg[7] = 0xFF;
+    const std::pair<const char*, Bytes> refused[] = {
+        {"header 64", DibForm(64, 4, 4, 8)}, {"header 16", Dib(4, 4, 8, 0, 0, 16)},
+        {"height 0", Dib(4, 0, 8)}, {"width 0", Dib(0, 4, 8)}, {"width negative", widthNeg},
+        {"core width 0", DibForm(12, 0, 4, 8)}, {"core height 0", DibForm(12, 4, 0, 8)},
+        {"2 bit", Dib(4, 4, 2)}, {"planes 2", planes2}, {"core planes 0", corePlanes},
+        {"JPEG", Dib(4, 4, 24, 0, 4)}, {"PNG", Dib(4, 4, 24, 0, 5)}, {"compression 7", Dib(4, 4, 24, 0, 7)},
+        {"shorter than its header", Bytes(39, 0)},
+        {"V5 header cut", Cut(DibForm(124, 4, 4, 24), 100)},
+        {"core header cut", Bytes{12, 0, 0, 0, 4, 0, 4, 0, 1, 0, 8}},
+        {"table far past the data", Dib(4, 4, 8, 0xFFFFFFFF, 0, 40, 0)},
+        {"core table past the data", Cut(DibForm(12, 4, 4, 8), 700)},
+    };
+    for (const auto& [what, d] : refused) EXPECT_TRUE(engine::BuildBitmapFile(d).empty()) << what;
 }
 
 class WriterTest : public EngineTest {};
