@@ -21,23 +21,19 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
-#include <QFile>
-#include <QFrame>
 #include <QGroupBox>
-#include <QHBoxLayout>
-#include <QHeaderView>
-#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QLabel>
 #include <QProgressBar>
+#include <QHeaderView>
+#include <QStackedWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShortcut>
 #include <QSlider>
-#include <QStackedWidget>
 #include <QTreeWidget>
 #include <QUrl>
-#include <QVBoxLayout>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -84,21 +80,6 @@ std::string S(const QString& s) { return s.toStdString(); }
 // Qt labels break lines on '\n' only.
 QString ForLabel(QString text) { return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")); }
 
-QLabel* MakeLabel(const QString& text, QWidget* parent, bool wrap = true) {
-    auto* label = new QLabel(text, parent);
-    label->setWordWrap(wrap);
-    return label;
-}
-
-QLabel* MakeLargeLabel(const QString& text, QWidget* parent) {
-    auto* label = MakeLabel(text, parent);
-    QFont font = label->font();
-    font.setPointSizeF(font.pointSizeF() * 1.6);
-    font.setBold(true);
-    label->setFont(font);
-    return label;
-}
-
 }  // namespace
 
 // Receives the search object's events for the window.
@@ -136,7 +117,8 @@ void frmMain::SetTickSource(std::function<uint32_t()> ticks) { TickSource() = st
 
 frmMain::frmMain(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("frmMain"));
-    BuildWindow();
+    setupUi(this);
+    ConnectHandlers();
     Form_Initialize();
     Form_Load();
 }
@@ -188,125 +170,9 @@ void frmMain::InitScreenTitles() {
     ScreenSubTitles[5] = QStringLiteral("The operation may take several minutes.");
 }
 
-// ---------------------------------------------------------------- layout
+// ---------------------------------------------------------------- wiring
 
-void frmMain::BuildWindow() {
-    auto* root = new QVBoxLayout(this);
-    root->setContentsMargins(0, 0, 0, 0);
-    root->setSpacing(0);
-
-    fraScreenHdr = BuildHeader();
-    root->addWidget(fraScreenHdr);
-
-    auto* middle = new QHBoxLayout();
-    middle->setContentsMargins(0, 0, 0, 0);
-    middle->setSpacing(0);
-    fraWatermark = new QWidget(this);
-    fraWatermark->setObjectName(QStringLiteral("fraWatermark"));
-    auto* wmLayout = new QVBoxLayout(fraWatermark);
-    wmLayout->setContentsMargins(0, 0, 0, 0);
-    imgWatermark = new QLabel(fraWatermark);
-    imgWatermark->setObjectName(QStringLiteral("imgWatermark"));
-    imgWatermark->setPixmap(WizardPicture(WizardPictureKind::Watermark));
-    imgWatermark->setScaledContents(true);
-    imgWatermark->setFixedWidth(164);
-    imgWatermark->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
-    wmLayout->addWidget(imgWatermark);
-    middle->addWidget(fraWatermark);
-
-    fraScreen = new QStackedWidget(this);
-    fraScreen->setObjectName(QStringLiteral("fraScreen"));
-    pages_[0] = BuildWelcomePage();
-    pages_[1] = BuildSearchModePage();
-    pages_[2] = BuildResourceTypesPage();
-    pages_[3] = BuildDestinationPage();
-    pages_[4] = BuildReadyPage();
-    pages_[5] = BuildProgressPage();
-    pages_[6] = BuildFinishPage();
-    for (int i = 0; i < kPageCount; ++i) {
-        pages_[i]->setObjectName(QStringLiteral("fraScreen%1").arg(i));
-        fraScreen->addWidget(pages_[i]);
-    }
-    middle->addWidget(fraScreen, 1);
-    // Tab order of the search-mode page, set once all pages belong to the window.
-    QWidget* order[] = {optSearchSystem, optSearchFolder, txtFolder, cmdBrowse, chkSubFolders, cmdAdvanced,
-                        txtMask,         sldAccel,        optSearchFile, txtFile, cmdBrowseFile};
-    for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
-    root->addLayout(middle, 1);
-    root->addWidget(BuildButtonBand());
-
-    // Initial state: the welcome page alone, no header, no watermark.
-    fraScreen->setCurrentIndex(0);
-    fraScreenHdr->hide();
-    fraWatermark->hide();
-    cmdBack->setEnabled(false);
-    cmdNext->setEnabled(true);
-    cmdCancel->setEnabled(true);
-
-    setFixedSize(620, 460);
-}
-
-QWidget* frmMain::BuildHeader() {
-    auto* hdr = new QWidget(this);
-    hdr->setObjectName(QStringLiteral("fraScreenHdr"));
-    hdr->setAutoFillBackground(true);
-    QPalette pal = hdr->palette();
-    pal.setColor(QPalette::Window, pal.color(QPalette::Base));
-    hdr->setPalette(pal);
-    auto* outer = new QVBoxLayout(hdr);
-    outer->setContentsMargins(0, 0, 0, 0);
-    outer->setSpacing(0);
-    auto* row = new QHBoxLayout();
-    row->setContentsMargins(20, 10, 12, 10);
-    auto* texts = new QVBoxLayout();
-    texts->setSpacing(4);
-    lblScrnTitle = new QLabel(hdr);
-    lblScrnTitle->setObjectName(QStringLiteral("lblScrnTitle"));
-    QFont bold = lblScrnTitle->font();
-    bold.setBold(true);
-    lblScrnTitle->setFont(bold);
-    lblScrnSubTitle = new QLabel(hdr);
-    lblScrnSubTitle->setObjectName(QStringLiteral("lblScrnSubTitle"));
-    lblScrnSubTitle->setContentsMargins(16, 0, 0, 0);
-    texts->addWidget(lblScrnTitle);
-    texts->addWidget(lblScrnSubTitle);
-    row->addLayout(texts, 1);
-    imgLogo = new QLabel(hdr);
-    imgLogo->setObjectName(QStringLiteral("imgLogo"));
-    imgLogo->setPixmap(WizardPicture(WizardPictureKind::Logo));
-    row->addWidget(imgLogo, 0, Qt::AlignVCenter);
-    outer->addLayout(row);
-    auto* line = MakeEtchedLine(hdr);
-    line->setObjectName(QStringLiteral("l3dTopLine"));
-    outer->addWidget(line);
-    return hdr;
-}
-
-QWidget* frmMain::BuildButtonBand() {
-    auto* band = new QWidget(this);
-    band->setObjectName(QStringLiteral("fraBottomBack"));
-    auto* outer = new QVBoxLayout(band);
-    outer->setContentsMargins(0, 0, 0, 0);
-    outer->setSpacing(0);
-    auto* line = MakeEtchedLine(band);
-    line->setObjectName(QStringLiteral("l3dBottomLine"));
-    outer->addWidget(line);
-    auto* row = new QHBoxLayout();
-    row->setContentsMargins(12, 10, 12, 10);
-    row->addStretch(1);
-    cmdBack = new QPushButton(QStringLiteral("< &Back"), band);
-    cmdBack->setObjectName(QStringLiteral("cmdBack"));
-    cmdNext = new QPushButton(QStringLiteral("&Next >"), band);
-    cmdNext->setObjectName(QStringLiteral("cmdNext"));
-    cmdCancel = new QPushButton(QStringLiteral("Cancel"), band);
-    cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
-    for (auto* b : {cmdBack, cmdNext, cmdCancel}) b->setMinimumWidth(88);
-    row->addWidget(cmdBack);
-    row->addSpacing(2);
-    row->addWidget(cmdNext);
-    row->addSpacing(10);
-    row->addWidget(cmdCancel);
-    outer->addLayout(row);
+void frmMain::ConnectHandlers() {
     connect(cmdNext, &QPushButton::clicked, this, &frmMain::cmdNext_Click);
     connect(cmdBack, &QPushButton::clicked, this, &frmMain::cmdBack_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &frmMain::cmdCancel_Click);
@@ -315,125 +181,6 @@ QWidget* frmMain::BuildButtonBand() {
     connect(esc, &QShortcut::activated, this, [this] {
         if (cmdCancel->isEnabled() && cmdCancel->isVisible()) cmdCancel->click();
     });
-    return band;
-}
-
-QWidget* frmMain::BuildWelcomePage() {
-    auto* page = new QWidget();
-    auto* row = new QHBoxLayout(page);
-    row->setContentsMargins(0, 0, 0, 0);
-    auto* img = new QLabel(page);
-    img->setObjectName(QStringLiteral("imgWizard"));
-    img->setPixmap(WizardPicture(WizardPictureKind::Wizard));
-    img->setScaledContents(true);
-    img->setFixedWidth(164);
-    img->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
-    row->addWidget(img);
-    auto* col = new QVBoxLayout();
-    col->setContentsMargins(20, 20, 20, 12);
-    col->setSpacing(14);
-    col->addWidget(MakeLargeLabel(QStringLiteral("Welcome to Loomvale"), page));
-    col->addWidget(MakeLabel(
-        QStringLiteral("Loomvale finds resources in program files on your system and extracts them to a folder."),
-        page));
-    col->addWidget(MakeLabel(QStringLiteral("Click on next to continue."), page));
-    col->addStretch(1);
-    auto* notice = MakeLabel(QStringLiteral("Copyright \u00A9 2026 the Loomvale developers. Free software."), page);
-    notice->setObjectName(QStringLiteral("lblCopyright"));
-    auto* contact = MakeLabel(QStringLiteral("Contact: loomvale@example.org"), page);
-    contact->setObjectName(QStringLiteral("lblContact"));
-    for (auto* l : {notice, contact}) {
-        QFont f = l->font();
-        f.setPointSizeF(f.pointSizeF() * 0.85);
-        l->setFont(f);
-        l->setEnabled(false);
-        col->addWidget(l);
-    }
-    row->addLayout(col, 1);
-    return page;
-}
-
-QWidget* frmMain::BuildSearchModePage() {
-    auto* page = new QWidget();
-    auto* grid = new QGridLayout(page);
-    grid->setContentsMargins(30, 14, 24, 10);
-    grid->setHorizontalSpacing(6);
-    grid->setVerticalSpacing(6);
-    grid->setColumnMinimumWidth(0, 18);
-    grid->addWidget(
-        MakeLabel(QStringLiteral("Please specify whether the entire system, a folder, or a single file should be searched."),
-                  page),
-        0, 0, 1, 4);
-    grid->setRowMinimumHeight(1, 4);
-
-    optSearchFile = new QRadioButton(QStringLiteral("Single File:"), page);
-    optSearchFile->setObjectName(QStringLiteral("optSearchFile"));
-    txtFile = new QLineEdit(page);
-    txtFile->setObjectName(QStringLiteral("txtFile"));
-    cmdBrowseFile = new QPushButton(QStringLiteral("..."), page);
-    cmdBrowseFile->setObjectName(QStringLiteral("cmdBrowseFile"));
-    grid->addWidget(optSearchFile, 2, 0, 1, 2);
-    grid->addWidget(txtFile, 2, 2);
-    grid->addWidget(cmdBrowseFile, 2, 3);
-
-    optSearchSystem = new QRadioButton(QStringLiteral("All hard drives"), page);
-    optSearchSystem->setObjectName(QStringLiteral("optSearchSystem"));
-    grid->addWidget(optSearchSystem, 3, 0, 1, 4);
-    optSearchFolder = new QRadioButton(QStringLiteral("Specify folder:"), page);
-    optSearchFolder->setObjectName(QStringLiteral("optSearchFolder"));
-    grid->addWidget(optSearchFolder, 4, 0, 1, 4);
-
-    txtFolder = new QLineEdit(page);
-    txtFolder->setObjectName(QStringLiteral("txtFolder"));
-    cmdBrowse = new QPushButton(QStringLiteral("..."), page);
-    cmdBrowse->setObjectName(QStringLiteral("cmdBrowse"));
-    grid->addWidget(txtFolder, 5, 1, 1, 2);
-    grid->addWidget(cmdBrowse, 5, 3);
-    chkSubFolders = new QCheckBox(QStringLiteral("Look in sub&folders"), page);
-    chkSubFolders->setObjectName(QStringLiteral("chkSubFolders"));
-    grid->addWidget(chkSubFolders, 6, 1, 1, 3);
-    for (auto* b : {cmdBrowseFile, cmdBrowse}) b->setFixedWidth(32);
-    grid->setRowStretch(7, 1);
-
-    auto* bottom = new QHBoxLayout();
-    fraMask = new QGroupBox(QStringLiteral("Search mask"), page);
-    fraMask->setObjectName(QStringLiteral("fraMask"));
-    auto* maskLayout = new QVBoxLayout(fraMask);
-    auto* maskLabel = new QLabel(QStringLiteral("Include the following files in the &search:"), fraMask);
-    txtMask = new QLineEdit(fraMask);
-    txtMask->setObjectName(QStringLiteral("txtMask"));
-    maskLabel->setBuddy(txtMask);
-    maskLayout->addWidget(maskLabel);
-    maskLayout->addWidget(txtMask);
-    maskLayout->addStretch(1);
-
-    fraPerformance = new QGroupBox(QStringLiteral("Acceleration"), page);
-    fraPerformance->setObjectName(QStringLiteral("fraPerformance"));
-    auto* perfLayout = new QVBoxLayout(fraPerformance);
-    sldAccel = new QSlider(Qt::Horizontal, fraPerformance);
-    sldAccel->setObjectName(QStringLiteral("sldAccel"));
-    sldAccel->setRange(1, 5);
-    sldAccel->setPageStep(1);
-    sldAccel->setTickPosition(QSlider::TicksBelow);
-    sldAccel->setTickInterval(1);
-    lblPriority = new QLabel(fraPerformance);
-    lblPriority->setObjectName(QStringLiteral("lblPriority"));
-    lblPriority->setAlignment(Qt::AlignHCenter);
-    perfLayout->addWidget(sldAccel);
-    perfLayout->addWidget(lblPriority);
-    perfLayout->addStretch(1);
-
-    cmdAdvanced = new QPushButton(QStringLiteral("A&dvanced >>"), page);
-    cmdAdvanced->setObjectName(QStringLiteral("cmdAdvanced"));
-    bottom->addWidget(fraMask, 3);
-    bottom->addWidget(fraPerformance, 2);
-    bottom->addStretch(0);
-    bottom->addWidget(cmdAdvanced, 0, Qt::AlignBottom | Qt::AlignRight);
-    fraMask->hide();
-    fraPerformance->hide();
-    grid->addLayout(bottom, 8, 0, 1, 4);
-    grid->setColumnStretch(2, 1);
-
     connect(optSearchSystem, &QRadioButton::clicked, this, &frmMain::optSearchSystem_Click);
     connect(optSearchFolder, &QRadioButton::clicked, this, &frmMain::optSearchFolder_Click);
     connect(optSearchFile, &QRadioButton::clicked, this, &frmMain::optSearchFile_Click);
@@ -441,124 +188,8 @@ QWidget* frmMain::BuildSearchModePage() {
     connect(cmdBrowse, &QPushButton::clicked, this, &frmMain::cmdBrowse_Click);
     connect(cmdBrowseFile, &QPushButton::clicked, this, &frmMain::cmdBrowseFile_Click);
     connect(sldAccel, &QSlider::valueChanged, this, &frmMain::sldAccel_Change);
-
-    return page;
-}
-
-QWidget* frmMain::BuildResourceTypesPage() {
-    auto* page = new QWidget();
-    auto* col = new QVBoxLayout(page);
-    col->setContentsMargins(30, 14, 30, 14);
-    col->addWidget(MakeLabel(QStringLiteral("Choose the resource types you want to extract."), page));
-    lvResTypes = new QListWidget(page);
-    lvResTypes->setObjectName(QStringLiteral("lvResTypes"));
-    lvResTypes->setIconSize(QSize(16, 16));
-    lvResTypes->setSelectionMode(QAbstractItemView::SingleSelection);
-    col->addWidget(lvResTypes, 1);
-    return page;
-}
-
-QWidget* frmMain::BuildDestinationPage() {
-    auto* page = new QWidget();
-    auto* col = new QVBoxLayout(page);
-    col->setContentsMargins(30, 14, 30, 14);
-    col->setSpacing(10);
-    col->addWidget(MakeLabel(QStringLiteral("Please specify the folder where the extacted resources will be saved."), page));
-    auto* row = new QHBoxLayout();
-    txtDestPath = new QLineEdit(page);
-    txtDestPath->setObjectName(QStringLiteral("txtDestPath"));
-    cmdBrowseDest = new QPushButton(QStringLiteral("..."), page);
-    cmdBrowseDest->setObjectName(QStringLiteral("cmdBrowseDest"));
-    cmdBrowseDest->setFixedWidth(32);
-    row->addWidget(txtDestPath, 1);
-    row->addWidget(cmdBrowseDest);
-    col->addLayout(row);
-    col->addStretch(1);
     connect(cmdBrowseDest, &QPushButton::clicked, this, &frmMain::cmdBrowseDest_Click);
-    return page;
-}
-
-QWidget* frmMain::BuildReadyPage() {
-    auto* page = new QWidget();
-    auto* col = new QVBoxLayout(page);
-    col->setContentsMargins(30, 14, 30, 14);
-    col->addWidget(MakeLabel(
-        QStringLiteral("Click on finish to start the search. The process may take several minutes."), page));
-    col->addStretch(1);
-    return page;
-}
-
-QWidget* frmMain::BuildProgressPage() {
-    auto* page = new QWidget();
-    auto* col = new QVBoxLayout(page);
-    col->setContentsMargins(30, 12, 30, 12);
-    col->setSpacing(8);
-    // The clip is wide: it has a row of its own above the status text.
-    aniAnim = MakeAnimation(page);
-    aniAnim->setObjectName(QStringLiteral("aniAnim"));
-    col->addWidget(aniAnim, 0, Qt::AlignHCenter);
-    lblStatus = MakeLabel(QString(), page);
-    lblStatus->setObjectName(QStringLiteral("lblStatus"));
-    lblStatus->setMinimumHeight(lblStatus->fontMetrics().lineSpacing() * 2 + 4);
-    lblStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    col->addWidget(lblStatus);
-
-    l3dProgressBack = MakeSunkenFrame(page);
-    l3dProgressBack->setObjectName(QStringLiteral("l3dProgressBack"));
-    auto* frameLayout = new QVBoxLayout(l3dProgressBack);
-    frameLayout->setContentsMargins(2, 2, 2, 2);
-    prbProgress = new QProgressBar(l3dProgressBack);
-    prbProgress->setObjectName(QStringLiteral("prbProgress"));
-    prbProgress->setRange(0, 50);
-    prbProgress->setValue(0);
-    prbProgress->setTextVisible(false);
-    prbProgress->setFixedHeight(16);
-    frameLayout->addWidget(prbProgress);
-    l3dProgressBack->hide();
-    // Keep the layout steady whether the frame shows or not.
-    QSizePolicy keep = l3dProgressBack->sizePolicy();
-    keep.setRetainSizeWhenHidden(true);
-    l3dProgressBack->setSizePolicy(keep);
-    col->addWidget(l3dProgressBack);
-
-    lvResStats = new QTreeWidget(page);
-    lvResStats->setObjectName(QStringLiteral("lvResStats"));
-    lvResStats->setColumnCount(2);
-    lvResStats->setHeaderLabels({QStringLiteral("Resource type"), QStringLiteral("Found")});
-    lvResStats->setRootIsDecorated(false);
-    lvResStats->setIconSize(QSize(16, 16));
-    lvResStats->setSelectionMode(QAbstractItemView::NoSelection);
-    lvResStats->setFocusPolicy(Qt::NoFocus);
-    lvResStats->header()->setStretchLastSection(false);
-    lvResStats->header()->setSectionResizeMode(0, QHeaderView::Stretch);
-    col->addWidget(lvResStats, 1);
-    return page;
-}
-
-QWidget* frmMain::BuildFinishPage() {
-    auto* page = new QWidget();
-    auto* col = new QVBoxLayout(page);
-    col->setContentsMargins(20, 20, 20, 12);
-    col->setSpacing(14);
-    col->addWidget(MakeLargeLabel(QStringLiteral("Search finished"), page));
-    col->addWidget(MakeLabel(QStringLiteral("Loomvale has finished the search. Click on Show resources to open the "
-                                            "destination folder containing the extracted resources."),
-                             page));
-    auto* frame = new QFrame(page);
-    frame->setObjectName(QStringLiteral("fraShowFolder"));
-    frame->setFrameShape(QFrame::StyledPanel);
-    frame->setFrameShadow(QFrame::Sunken);
-    auto* fl = new QHBoxLayout(frame);
-    fl->setContentsMargins(12, 10, 12, 10);
-    cmdShowFolder = new QPushButton(QStringLiteral("Show Resources"), frame);
-    cmdShowFolder->setObjectName(QStringLiteral("cmdShowFolder"));
-    fl->addWidget(cmdShowFolder);
-    fl->addStretch(1);
-    col->addWidget(frame);
-    col->addWidget(MakeLabel(QStringLiteral("Click on close to exit Loomvale"), page));
-    col->addStretch(1);
     connect(cmdShowFolder, &QPushButton::clicked, this, &frmMain::cmdShowFolder_Click);
-    return page;
 }
 
 // ---------------------------------------------------------------- navigation

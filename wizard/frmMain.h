@@ -4,6 +4,7 @@
 #pragma once
 
 #include "engine/ResTypes.h"
+#include "wizard/layout/frmMainUi.h"
 
 #include <QString>
 #include <QWidget>
@@ -14,30 +15,19 @@
 #include <memory>
 #include <string>
 
-class QAbstractButton;
-class QCheckBox;
 class QCloseEvent;
-class QFrame;
-class QGroupBox;
-class QLabel;
-class QLineEdit;
-class QListWidget;
-class QProgressBar;
-class QPushButton;
-class QRadioButton;
-class QSlider;
-class QStackedWidget;
-class QTreeWidget;
 
 namespace wizard {
 
 class SearchEvents;
 
-class frmMain : public QWidget, public engine::IResOwner {
+// The controls come from the layout units (layout::frmMainUi); this class is
+// the window's behaviour: navigation, option pages, the run.
+class frmMain : public QWidget, public engine::IResOwner, private layout::frmMainUi {
     Q_OBJECT
 
 public:
-    static constexpr int16_t kPageCount = 7;
+    static constexpr int16_t kPageCount = layout::kPageCount;
     enum Page : int16_t { Welcome, SearchMode, ResourceTypes, Destination, Ready, Progress, Finish };
 
     explicit frmMain(QWidget* parent = nullptr);
@@ -129,54 +119,7 @@ private:
     void ShowProgressFrame();
     void Scan(std::string& path);
 
-    void BuildWindow();
-    QWidget* BuildHeader();
-    QWidget* BuildButtonBand();
-    QWidget* BuildWelcomePage();
-    QWidget* BuildSearchModePage();
-    QWidget* BuildResourceTypesPage();
-    QWidget* BuildDestinationPage();
-    QWidget* BuildReadyPage();
-    QWidget* BuildProgressPage();
-    QWidget* BuildFinishPage();
-
-    QStackedWidget* fraScreen = nullptr;
-    std::array<QWidget*, kPageCount> pages_{};
-    QWidget* fraScreenHdr = nullptr;
-    QLabel* lblScrnTitle = nullptr;
-    QLabel* lblScrnSubTitle = nullptr;
-    QLabel* imgLogo = nullptr;
-    QWidget* fraWatermark = nullptr;
-    QLabel* imgWatermark = nullptr;
-    QPushButton* cmdBack = nullptr;
-    QPushButton* cmdNext = nullptr;
-    QPushButton* cmdCancel = nullptr;
-
-    QRadioButton* optSearchFile = nullptr;
-    QRadioButton* optSearchSystem = nullptr;
-    QRadioButton* optSearchFolder = nullptr;
-    QLineEdit* txtFile = nullptr;
-    QLineEdit* txtFolder = nullptr;
-    QPushButton* cmdBrowseFile = nullptr;
-    QPushButton* cmdBrowse = nullptr;
-    QCheckBox* chkSubFolders = nullptr;
-    QGroupBox* fraMask = nullptr;
-    QGroupBox* fraPerformance = nullptr;
-    QLineEdit* txtMask = nullptr;
-    QSlider* sldAccel = nullptr;
-    QLabel* lblPriority = nullptr;
-    QPushButton* cmdAdvanced = nullptr;
-
-    QListWidget* lvResTypes = nullptr;
-    QLineEdit* txtDestPath = nullptr;
-    QPushButton* cmdBrowseDest = nullptr;
-
-    QLabel* lblStatus = nullptr;
-    QWidget* l3dProgressBack = nullptr;
-    QProgressBar* prbProgress = nullptr;
-    QTreeWidget* lvResStats = nullptr;
-    QWidget* aniAnim = nullptr;
-    QPushButton* cmdShowFolder = nullptr;
+    void ConnectHandlers();
 
     std::unique_ptr<SearchEvents> SearchCore;
     bool countedDirs_ = false;

@@ -1,0 +1,59 @@
+#include "wizard/layout/LayoutParts.h"
+#include "wizard/layout/frmMainUi.h"
+#include "wizard/mWizardArt.h"
+
+#include <QHeaderView>
+#include <QLabel>
+#include <QProgressBar>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace wizard::layout {
+
+QWidget* BuildProgressPage(ProgressPageUi& ui) {
+    auto* page = new QWidget();
+    auto* col = PageColumn(page, 30, 12, 30, 12);
+    col->setSpacing(8);
+    // The clip is wide: it has a row of its own above the status text.
+    ui.aniAnim = MakeAnimation(page);
+    ui.aniAnim->setObjectName(QStringLiteral("aniAnim"));
+    col->addWidget(ui.aniAnim, 0, Qt::AlignHCenter);
+    ui.lblStatus = MakeLabel(QString(), page);
+    ui.lblStatus->setObjectName(QStringLiteral("lblStatus"));
+    ui.lblStatus->setMinimumHeight(ui.lblStatus->fontMetrics().lineSpacing() * 2 + 4);
+    ui.lblStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    col->addWidget(ui.lblStatus);
+
+    ui.l3dProgressBack = MakeSunkenFrame(page);
+    ui.l3dProgressBack->setObjectName(QStringLiteral("l3dProgressBack"));
+    auto* frameLayout = new QVBoxLayout(ui.l3dProgressBack);
+    frameLayout->setContentsMargins(2, 2, 2, 2);
+    ui.prbProgress = new QProgressBar(ui.l3dProgressBack);
+    ui.prbProgress->setObjectName(QStringLiteral("prbProgress"));
+    ui.prbProgress->setRange(0, 50);
+    ui.prbProgress->setValue(0);
+    ui.prbProgress->setTextVisible(false);
+    ui.prbProgress->setFixedHeight(16);
+    frameLayout->addWidget(ui.prbProgress);
+    ui.l3dProgressBack->hide();
+    // Keep the layout steady whether the frame shows or not.
+    QSizePolicy keep = ui.l3dProgressBack->sizePolicy();
+    keep.setRetainSizeWhenHidden(true);
+    ui.l3dProgressBack->setSizePolicy(keep);
+    col->addWidget(ui.l3dProgressBack);
+
+    ui.lvResStats = new QTreeWidget(page);
+    ui.lvResStats->setObjectName(QStringLiteral("lvResStats"));
+    ui.lvResStats->setColumnCount(2);
+    ui.lvResStats->setHeaderLabels({QStringLiteral("Resource type"), QStringLiteral("Found")});
+    ui.lvResStats->setRootIsDecorated(false);
+    ui.lvResStats->setIconSize(QSize(16, 16));
+    ui.lvResStats->setSelectionMode(QAbstractItemView::NoSelection);
+    ui.lvResStats->setFocusPolicy(Qt::NoFocus);
+    ui.lvResStats->header()->setStretchLastSection(false);
+    ui.lvResStats->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    col->addWidget(ui.lvResStats, 1);
+    return page;
+}
+
+}  // namespace wizard::layout

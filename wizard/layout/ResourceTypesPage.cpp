@@ -1,0 +1,21 @@
+#include "wizard/layout/LayoutParts.h"
+#include "wizard/layout/frmMainUi.h"
+
+#include <QListWidget>
+#include <QVBoxLayout>
+
+namespace wizard::layout {
+
+QWidget* BuildResourceTypesPage(ResourceTypesPageUi& ui) {
+    auto* page = new QWidget();
+    auto* col = PageColumn(page, 30, 14, 30, 14);
+    col->addWidget(MakeLabel(QStringLiteral("Choose the resource types you want to extract."), page));
+    ui.lvResTypes = new QListWidget(page);
+    ui.lvResTypes->setObjectName(QStringLiteral("lvResTypes"));
+    ui.lvResTypes->setIconSize(QSize(16, 16));
+    ui.lvResTypes->setSelectionMode(QAbstractItemView::SingleSelection);
+    col->addWidget(ui.lvResTypes, 1);
+    return page;
+}
+
+}  // namespace wizard::layout
