@@ -13,6 +13,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/TextCodec.h"
+
 namespace platform {
 
 struct PeResource {
@@ -67,43 +69,6 @@ uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8
 uint32_t Le32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-void AppendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
-
-std::string Utf16ToUtf8(const uint8_t* p, std::size_t units) {
-    std::string out;
-    out.reserve(units);
-    for (std::size_t i = 0; i < units; ++i) {
-        uint32_t c = Le16(p + 2 * i);
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units) {
-            const uint32_t lo = Le16(p + 2 * (i + 1));
-            if (lo >= 0xDC00 && lo <= 0xDFFF) {
-                AppendUtf8(out, 0x10000 + ((c - 0xD800) << 10) + (lo - 0xDC00));
-                ++i;
-                continue;
-            }
-        }
-        if (c >= 0xD800 && c <= 0xDFFF) c = 0xFFFD;  // unpaired surrogate
-        AppendUtf8(out, c);
-    }
-    return out;
 }
 
 char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -269,7 +234,7 @@ struct TreeWalk {
         nameBudget -= units * 2;
         std::vector<uint8_t> chars(units * 2);
         if (units && !m.ReadRva(static_cast<uint32_t>(rva + 2), chars.data(), chars.size())) return false;
-        id = ResId::Str(Utf16ToUtf8(chars.data(), units));
+        id = ResId::Str(text::Utf16LeToUtf8(chars));
         return true;
     }
 

@@ -1,0 +1,58 @@
+#include "platform/TextCodec.h"
+
+namespace platform::text {
+
+void AppendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+std::string Utf16LeToUtf8(std::span<const uint8_t> bytes) {
+    const std::size_t units = bytes.size() / 2;
+    auto unit = [&](std::size_t i) -> char32_t { return bytes[2 * i] | (bytes[2 * i + 1] << 8); };
+    std::string out;
+    out.reserve(units);
+    for (std::size_t i = 0; i < units; ++i) {
+        char32_t c = unit(i);
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units) {
+            const char32_t lo = unit(i + 1);
+            if (lo >= 0xDC00 && lo <= 0xDFFF) {
+                AppendUtf8(out, 0x10000 + ((c - 0xD800) << 10) + (lo - 0xDC00));
+                ++i;
+                continue;
+            }
+        }
+        if (c >= 0xD800 && c <= 0xDFFF) c = 0xFFFD;
+        AppendUtf8(out, c);
+    }
+    return out;
+}
+
+std::string Cp1252ToUtf8(std::string_view bytes) {
+    static constexpr char16_t k80[32] = {0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                         0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x8D,   0x017D, 0x8F,
+                                         0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                         0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
+    std::string out;
+    out.reserve(bytes.size());
+    for (const char ch : bytes) {
+        const auto b = static_cast<unsigned char>(ch);
+        AppendUtf8(out, b >= 0x80 && b < 0xA0 ? k80[b - 0x80] : b);
+    }
+    return out;
+}
+
+}  // namespace platform::text
