@@ -76,10 +76,32 @@ bool IsWinNT4OrLater() {
            info.dwMajorVersion >= 4;
 }
 
+void cSearchCore::BeginRun() {
+    Cancel = kFalse;
+    lastIdle_ = std::chrono::steady_clock::now();
+    sinceClock_ = 0;
+}
+
+bool cSearchCore::Stopped() {
+    if (stop_.load(std::memory_order_relaxed)) Cancel = kTrue;
+    return Cancel != kFalse;
+}
+
+// Called at every entry and at each folder (folder true): the clock is read
+// every 64 entries and at each folder, which keeps the check cheap.
+void cSearchCore::Pace(bool folder) {
+    if (!folder && ++sinceClock_ < 64) return;
+    sinceClock_ = 0;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastIdle_ < idleInterval_) return;
+    lastIdle_ = now;
+    if (events_) events_->Idle(Cancel);
+}
+
 int32_t cSearchCore::GetDirCount(VBBool AllDrives, std::string BaseDir) {
     if (BaseDir == "/") AllDrives = kTrue;
     DirCount = 0;
-    Cancel = kFalse;
+    BeginRun();
     const std::vector<std::string> none;
     if (AllDrives) {
         for (const std::string& drive : FixedDrives()) {
@@ -94,7 +116,7 @@ int32_t cSearchCore::GetDirCount(VBBool AllDrives, std::string BaseDir) {
 
 void cSearchCore::SearchForFiles(std::string FileRoot, VBBool& Recurse, std::string& FileMask) {
     const std::vector<std::string> MaskList = ParseMaskList(FileMask);
-    Cancel = kFalse;
+    BeginRun();
     SearchFolder(FileRoot, Recurse, MaskList, true, false);
     if (events_) events_->SearchFinished();
 }
@@ -102,7 +124,7 @@ void cSearchCore::SearchForFiles(std::string FileRoot, VBBool& Recurse, std::str
 void cSearchCore::SearchSystemForFiles(std::string& FileMask) {
     const std::vector<std::string> MaskList = ParseMaskList(FileMask);
     const std::vector<std::string> drives = FixedDrives();
-    Cancel = kFalse;
+    BeginRun();
     DirCount = 0;
     FileCount = 0;
     for (const std::string& drive : drives) {
@@ -163,10 +185,12 @@ bool cSearchCore::WalkFolderEx(const std::string& path, VBBool Recurse, const st
 // in data; it closes h.
 bool cSearchCore::WalkEntries(HANDLE h, WIN32_FIND_DATAA& data, const std::string& path, const std::string& folder,
                               VBBool Recurse, const std::vector<std::string>& MaskList, bool CountOnly, bool ex) {
-    if (!CountOnly) Cancel = ReportFiles(path, MaskList) ? kTrue : kFalse;
+    Pace(true);
+    if (!CountOnly && !Stopped()) Cancel = ReportFiles(path, MaskList) ? kTrue : kFalse;
     std::string sub;
     for (;;) {
-        if (Cancel) break;
+        Pace(false);
+        if (Stopped()) break;
         if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             Increment(DirCount);
             const std::string_view name = EntryName(data);
@@ -191,6 +215,8 @@ bool cSearchCore::ReportFiles(const std::string& path, const std::vector<std::st
     if (h == INVALID_HANDLE_VALUE) return Cancel != kFalse;
     std::string full;
     do {
+        Pace(false);
+        if (Stopped()) break;
         if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
         full.assign(folder).append(EntryName(data));
         if (!MatchesMask(full, MaskList)) continue;

@@ -4,6 +4,8 @@
 // runs inside the walk, on the caller's thread.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -27,6 +29,10 @@ public:
     virtual ~ISearchEvents() = default;
     virtual void FileFound(std::string& FileName, int32_t& FileCount, int32_t& DirCount, VBBool& Cancel) = 0;
     virtual void SearchFinished() = 0;
+    // Raised by the walks and by GetDirCount at least every 50 ms while they
+    // run, whether or not any file matches, so that a window can paint and a
+    // stop can be taken. Cancel is the object's own flag, as in FileFound.
+    virtual void Idle(VBBool& Cancel) { (void)Cancel; }
 };
 
 class cSearchCore {
@@ -38,9 +44,16 @@ public:
     int32_t GetDirCount(VBBool AllDrives, std::string BaseDir = std::string());
     void SearchForFiles(std::string FileRoot, VBBool& Recurse, std::string& FileMask);
     void SearchSystemForFiles(std::string& FileMask);
-    // Stops the running walk, the count too, at its next entry. Only sets a
-    // flag, so a signal handler may call it.
-    void StopWalk() { Cancel = kTrue; }
+    // Stops the running walk or count at its next entry, and every walk and
+    // count started later at once, until ClearStop. Only sets a lock-free
+    // flag, so a signal handler may call it: a stop that comes between arming
+    // the handler and the start of a call is not lost.
+    void StopWalk() { stop_.store(true, std::memory_order_relaxed); }
+    // Takes a stop back, for a caller that starts a new run after a stopped
+    // one; call it before arming anything that may call StopWalk.
+    void ClearStop() { stop_.store(false, std::memory_order_relaxed); }
+    // How long the walk runs between two Idle events (tests shorten it).
+    void SetIdleInterval(std::chrono::milliseconds interval) { idleInterval_ = interval; }
 
 private:
     std::vector<std::string> ParseMaskList(const std::string& mask) const;
@@ -56,11 +69,19 @@ private:
                      const std::string& folder, VBBool Recurse, const std::vector<std::string>& MaskList,
                      bool CountOnly, bool ex);
     std::vector<std::string> FixedDrives() const;
+    void BeginRun();
+    bool Stopped();
+    void Pace(bool folder);
 
     ISearchEvents* events_ = nullptr;
     int32_t FileCount = 0;
     VBBool Cancel = kFalse;
     int32_t DirCount = 0;
+    std::atomic<bool> stop_{false};
+    static_assert(std::atomic<bool>::is_always_lock_free, "StopWalk must be safe in a signal handler");
+    std::chrono::milliseconds idleInterval_{25};
+    std::chrono::steady_clock::time_point lastIdle_;
+    uint32_t sinceClock_ = 0;  // entries met since the clock was last read
 };
 
 // The private operations that do not touch the object's state, open to tests.

@@ -2,6 +2,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 
@@ -20,7 +21,12 @@ struct Recorder : search::ISearchEvents {
     std::vector<int32_t> fileCounts;
     const int32_t* dirCount = nullptr;  // the object's own counter, still readable after the search
     int finished = 0;
+    int idles = 0;
+    int cancelAtIdle = 0;  // the Idle event that sets Cancel, 0 for none
     std::function<bool(const std::string&)> stopAt = [](const std::string&) { return false; };
+    void Idle(VBBool& cancel) override {
+        if (++idles == cancelAtIdle) cancel = kTrue;
+    }
     void FileFound(std::string& name, int32_t& fileCount, int32_t& dirs, VBBool& cancel) override {
         files.push_back(name);
         fileCounts.push_back(fileCount);
@@ -117,6 +123,55 @@ TEST_P(Walk, MissingRootAndLinksToFolders) {
     Search(t.root(), kTrue, "*.exe");
     EXPECT_EQ(rec.files, (Texts{t.path("d/loop.exe"), t.path("d/x.exe")}));
     EXPECT_EQ(core.GetDirCount(kFalse, t.root()), 3 + 2);
+}
+
+// Idle comes while nothing matches, in the count and in the walk, and its
+// Cancel stops either; a stop asked before a call is honoured by it.
+TEST_P(Walk, IdleWithoutMatchesAndStopsBeforeTheStart) {
+    constexpr int kFolders = 30;  // each with one empty subfolder: 61 folders with the root
+    for (int i = 0; i < kFolders; ++i) t.dir("d" + std::to_string(i) + "/e");
+    t.file("d7/e/x.exe");
+    const int32_t full = 2 + kFolders * (1 + 3 + 2);  // the entry in the root, then . .. e, then . ..
+    core.SetIdleInterval(std::chrono::milliseconds(0));
+    struct Row {
+        const char* name;
+        bool count;
+        const char* mask;
+        int cancelAtIdle;
+    };
+    const Row rows[] = {{"count", true, "", 0},        {"walk, no match", false, "*.dll", 0},
+                        {"count cut", true, "", 3},    {"walk cut", false, "*.exe", 3}};
+    for (const Row& row : rows) {
+        rec = Recorder{};
+        rec.cancelAtIdle = row.cancelAtIdle;
+        const int32_t count = row.count ? core.GetDirCount(kFalse, t.root()) : 0;
+        if (!row.count) Search(t.root(), kTrue, row.mask);
+        if (row.cancelAtIdle) {
+            EXPECT_EQ(rec.idles, row.cancelAtIdle) << row.name << ": no Idle after the one that cancelled";
+            EXPECT_TRUE(rec.files.empty()) << row.name;
+            if (row.count) {
+                EXPECT_LT(count, full) << row.name;
+            }
+        } else {
+            EXPECT_GE(rec.idles, 1 + 2 * kFolders) << row.name << ": at least one Idle per folder";
+            if (row.count) {
+                EXPECT_EQ(count, full) << row.name;
+            }
+        }
+        EXPECT_EQ(rec.finished, row.count ? 0 : 1) << row.name;
+    }
+
+    for (const bool count : {true, false}) {
+        rec = Recorder{};
+        core.StopWalk();  // as from a signal handler armed before the call
+        if (count) EXPECT_EQ(core.GetDirCount(kFalse, t.root()), 0);
+        else Search(t.root(), kTrue, "*.exe");
+        EXPECT_TRUE(rec.files.empty()) << "stopped before the " << (count ? "count" : "walk");
+        EXPECT_EQ(rec.finished, count ? 0 : 1);
+        core.ClearStop();
+        EXPECT_EQ(count ? core.GetDirCount(kFalse, t.root()) : (Search(t.root(), kTrue, "*.exe"), *rec.dirCount), full)
+            << "a cleared stop stops nothing";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(BothWalks, Walk, ::testing::Bool(), [](const auto& i) { return i.param ? "NT" : "Win9x"; });
