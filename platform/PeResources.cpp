@@ -13,14 +13,12 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/ResourceModule.h"
 #include "platform/TextCodec.h"
 
 namespace platform {
 
-struct PeResource {
-    uint32_t dataRva = 0;
-    uint32_t size = 0;
-};
+using namespace detail;
 
 namespace {
 
@@ -33,37 +31,6 @@ constexpr uint32_t kMaxDirectoryEntries = 1u << 17;
 // Bytes of string names and types kept for the whole tree. Many entries can
 // share one 64K-character string; each would otherwise get a copy of it.
 constexpr std::size_t kMaxNameBytes = 4u << 20;
-constexpr uint32_t kCacheWindow = 64 * 1024;
-
-struct Section {
-    uint32_t va = 0;
-    uint32_t vsize = 0;
-    uint32_t rawPtr = 0;
-    uint32_t rawSize = 0;
-};
-
-struct LangEntry {
-    uint16_t lang = 0;
-    PeResource res;  // what FindResourceA hands out: stable until FreeLibrary
-};
-
-struct NameEntry {
-    ResId name;
-    std::vector<LangEntry> langs;
-};
-
-// The first entry for each ID and for each string (ASCII case folded), so
-// that lookups cost the same however many entries a directory holds.
-struct Index {
-    std::unordered_map<uint16_t, uint32_t> ids;
-    std::unordered_map<std::string, uint32_t> names;
-};
-
-struct TypeEntry {
-    ResId type;
-    std::vector<NameEntry> names;
-    Index index;
-};
 
 uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 uint32_t Le32(const uint8_t* p) {
@@ -107,84 +74,6 @@ ResId Normalise(const ResId& id) {
     }
     return ResId::Int(static_cast<uint16_t>(v));
 }
-
-}  // namespace
-
-struct PeResourceData {
-    std::vector<uint8_t> bytes;
-};
-
-struct PeModule {
-    int fd = -1;
-    uint64_t fileSize = 0;
-    std::vector<Section> sections;
-    uint32_t rsrcRva = 0;
-    // Not changed after loading, so pointers into it stay valid.
-    std::vector<TypeEntry> types;
-    Index typeIndex;
-    std::unordered_map<std::string, uint32_t> typeExact;  // string types as spelt
-
-    // A small read window: the directory walk reads many tiny records.
-    std::vector<uint8_t> cache;
-    uint64_t cacheOff = 0;
-
-    ~PeModule() {
-        if (fd >= 0) ::close(fd);
-    }
-
-    // Reads exactly len bytes at off; false when the file does not hold them.
-    bool ReadExact(uint64_t off, void* dst, std::size_t len) {
-        if (off > fileSize || len > fileSize - off) return false;
-        auto* out = static_cast<uint8_t*>(dst);
-        std::size_t done = 0;
-        while (done < len) {
-            const ssize_t n = ::pread(fd, out + done, len - done, static_cast<off_t>(off + done));
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return false;  // shrunk under us, or an I/O error
-            done += static_cast<std::size_t>(n);
-        }
-        return true;
-    }
-
-    // Like ReadExact, through the window (for records smaller than it).
-    bool ReadCached(uint64_t off, void* dst, std::size_t len) {
-        if (len > kCacheWindow) return ReadExact(off, dst, len);
-        if (off > fileSize || len > fileSize - off) return false;
-        if (cache.empty() || off < cacheOff || off + len > cacheOff + cache.size()) {
-            const uint64_t want = std::min<uint64_t>(kCacheWindow, fileSize - off);
-            cache.resize(static_cast<std::size_t>(want));
-            cacheOff = off;
-            if (!ReadExact(off, cache.data(), cache.size())) {
-                cache.clear();
-                return false;
-            }
-        }
-        std::memcpy(dst, cache.data() + (off - cacheOff), len);
-        return true;
-    }
-
-    // File offset of len bytes at rva, when they lie inside one section's
-    // raw data and inside the file.
-    bool RvaToOffset(uint32_t rva, uint64_t len, uint64_t& off) const {
-        for (const auto& s : sections) {
-            if (rva < s.va) continue;
-            const uint64_t delta = uint64_t{rva} - s.va;
-            const uint64_t span = std::max(s.vsize, s.rawSize);
-            if (delta >= span) continue;
-            if (delta > s.rawSize || len > s.rawSize - delta) return false;
-            off = uint64_t{s.rawPtr} + delta;
-            return off <= fileSize && len <= fileSize - off;
-        }
-        return false;
-    }
-
-    bool ReadRva(uint32_t rva, void* dst, std::size_t len) {
-        uint64_t off = 0;
-        return RvaToOffset(rva, len, off) && ReadCached(off, dst, len);
-    }
-};
-
-namespace {
 
 struct TreeWalk {
     explicit TreeWalk(PeModule& module) : m(module) {}
@@ -259,10 +148,7 @@ struct TreeWalk {
     }
 };
 
-bool ParseHeaders(PeModule& m) {
-    uint8_t dos[64];
-    if (!m.ReadExact(0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return false;
-    const uint32_t peOff = Le32(dos + 0x3C);
+bool ParsePeHeaders(PeModule& m, uint32_t peOff) {
     uint8_t coff[24];
     if (!m.ReadExact(peOff, coff, sizeof coff) || std::memcmp(coff, "PE\0\0", 4) != 0) return false;
     const uint32_t nSections = Le16(coff + 6);
@@ -355,10 +241,21 @@ HMODULE LoadLibraryExA(const char* path, void* /*hFile*/, uint32_t /*flags*/) {
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
     m->fileSize = static_cast<uint64_t>(st.st_size);
-    if (!ParseHeaders(*m)) return nullptr;
-    if (m->rsrcRva != 0) {
-        TreeWalk walk(*m);
-        walk.Run();
+    // The DOS header's last field says where the real header is: "PE" for
+    // 32/64-bit modules, "NE" for 16-bit ones.
+    uint8_t dos[64];
+    if (!m->ReadExact(0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return nullptr;
+    const uint32_t headerOff = Le32(dos + 0x3C);
+    uint8_t sig[2];
+    if (!m->ReadExact(headerOff, sig, sizeof sig)) return nullptr;
+    if (sig[0] == 'N' && sig[1] == 'E') {
+        if (!ReadNeResources(*m, headerOff)) return nullptr;
+    } else {
+        if (!ParsePeHeaders(*m, headerOff)) return nullptr;
+        if (m->rsrcRva != 0) {
+            TreeWalk walk(*m);
+            walk.Run();
+        }
     }
     for (uint32_t i = 0; i < m->types.size(); ++i) {
         TypeEntry& t = m->types[i];

@@ -1,6 +1,6 @@
-// Reader of the resource directory of PE32 and PE32+ files, standing in for
-// the module and resource services of Windows (a module loaded as a data
-// file). Files are opened read-only and read with pread; nothing is executed
+// Reader of the resource directory of PE32 and PE32+ files and of the
+// resource table of 16-bit NE files, standing in for the module and resource
+// services of Windows (a module loaded as a data file). Files are opened read-only and read with pread; nothing is executed
 // and nothing is mapped, so a file that shrinks while it is read yields
 // failures, never a crash.
 #pragma once
@@ -11,7 +11,7 @@
 namespace platform {
 
 // A resource type or name: an integer ID (0..65535) or a string. Strings are
-// UTF-8, converted from the UTF-16 the module stores.
+// UTF-8, converted from the UTF-16 (PE) or Windows-1252 (NE) the module stores.
 struct ResId {
     bool isInt = true;
     uint16_t id = 0;
@@ -33,7 +33,9 @@ using HGLOBAL = PeResourceData*;
 inline constexpr uint32_t LOAD_LIBRARY_AS_DATAFILE = 2;
 
 // Opens path as a data file. Returns nullptr when the file cannot be opened
-// or is not a PE module (no MZ/PE headers, no usable section table).
+// or is not a module: no MZ header, or it leads to neither a PE header with a
+// usable section table nor an NE header with a usable resource table. NE
+// modules have no languages: each of their resources counts as neutral.
 HMODULE LoadLibraryExA(const char* path, void* hFile, uint32_t flags);
 bool FreeLibrary(HMODULE module);
 

@@ -2,14 +2,18 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <optional>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "platform/PeResources.h"
+#include "tests/support/NeBuilder.h"
 #include "tests/support/PeBuilder.h"
 
 using platform::ResId;
@@ -248,4 +252,171 @@ TEST(PeReader, RealModulesLoadEveryResource) {
         platform::FreeLibrary(m);
     }
     EXPECT_GT(resources, 100u);
+}
+
+// ---- 16-bit NE modules ----
+
+namespace {
+
+using testsupport::NeBuilder;
+
+// "type/name size" for every resource, in enumeration order.
+std::vector<std::string> SizedListing(platform::HMODULE m) {
+    std::vector<std::string> out;
+    for (const auto& entry : List(m).names) {
+        const auto slash = entry.find('/');
+        auto res = platform::FindResourceA(m, ResId::Str(entry.substr(slash + 1)), ResId::Str(entry.substr(0, slash)));
+        out.push_back(entry + " " + std::to_string(res ? platform::SizeofResource(m, res) : 0));
+    }
+    return out;
+}
+
+// The same listing as icoutils' wrestool gives it.
+std::vector<std::string> WrestoolListing(const std::string& path) {
+    std::vector<std::string> out;
+    FILE* p = popen(("wrestool -l '" + path + "' 2>/dev/null").c_str(), "r");
+    if (!p) return out;
+    static const std::regex line(R"(--type=('?)([^' ]*)\1 --name=('?)([^' ]*)\3 .*size=(\d+)\])");
+    char buf[1024];
+    while (fgets(buf, sizeof buf, p)) {
+        std::cmatch m;
+        if (!std::regex_search(buf, m, line)) continue;
+        auto id = [&](int quote, int text) { return (m[quote].length() ? "" : "#") + m[text].str(); };
+        out.push_back(id(1, 2) + "/" + id(3, 4) + " " + m[5].str());
+    }
+    pclose(p);
+    return out;
+}
+
+bool HaveWrestool() { return access("/usr/bin/wrestool", X_OK) == 0; }
+
+Data Filler(std::size_t n, uint8_t seed) {
+    Data d(n);
+    for (std::size_t i = 0; i < n; ++i) d[i] = uint8_t(seed + i * 13);
+    return d;
+}
+
+NeBuilder NeSample(uint16_t shift) {
+    NeBuilder b;
+    b.alignShift = shift;
+    const auto I = ResId::Int;
+    const auto S = ResId::Str;
+    for (auto [type, name, size] : {std::tuple{I(2), I(1), 200}, {I(2), S("LOGO"), 16}, {I(3), I(1), 744}, {I(3), I(2), 1},
+                                    {I(14), S("MAINICON"), 34}, {S("AVI"), I(5), 4096}, {I(2), I(130), 513},
+                                    {I(23), S("ABOUT.HTM"), 300}, {S("avi"), I(7), 5}})
+        b.Add(type, name, Filler(std::size_t(size), uint8_t(size)));
+    return b;
+}
+
+}  // namespace
+
+TEST(NeReader, FixturesAgreeWithWrestool) {
+    for (uint16_t shift : {4, 9, 0}) {
+        NeBuilder b = NeSample(shift);
+        Mapped a(b.Build());
+        ASSERT_NE(a.m, nullptr) << "shift " << shift;
+        // Stored order, types merged, every length padded to the unit. (No string
+        // name under a string type here: wrestool prints the type's name for it.)
+        const std::size_t unit = std::size_t{1} << shift;
+        auto pad = [&](std::size_t n) { return std::to_string((n + unit - 1) / unit * unit); };
+        const std::vector<std::string> expect = {
+            "#2/#1 " + pad(200), "#2/LOGO " + pad(16), "#2/#130 " + pad(513), "#3/#1 " + pad(744), "#3/#2 " + pad(1),
+            "#14/MAINICON " + pad(34), "AVI/#5 " + pad(4096), "#23/ABOUT.HTM " + pad(300), "avi/#7 " + pad(5)};
+        EXPECT_EQ(SizedListing(a.m), expect) << "shift " << shift;
+        if (HaveWrestool()) {
+            EXPECT_EQ(WrestoolListing(a.path), expect) << "shift " << shift;
+        }
+        // The bytes are the stored ones, padding after.
+        Data got = Load(a.m, ResId::Int(2), ResId::Int(130));
+        ASSERT_GE(got.size(), 513u);
+        EXPECT_EQ(Data(got.begin(), got.begin() + 513), Filler(513, uint8_t(513)));
+    }
+}
+
+TEST(NeReader, LookupRules) {
+    NeBuilder b = NeSample(4);
+    b.Add(ResId::Str("T\xE9l\xE9" "copie"), ResId::Str("\x80uro"), {1});  // Windows-1252 text
+    b.Add(ResId::Int(2), ResId::Int(1), {9});                            // the same name again
+    Mapped a(b.Build());
+    ASSERT_NE(a.m, nullptr);
+    const auto l = List(a.m);
+    EXPECT_EQ(l.types, (std::vector<std::string>{"#2", "#3", "#14", "AVI", "#23", "avi", "Télécopie"}));
+    EXPECT_EQ(std::count(l.names.begin(), l.names.end(), "#2/#1"), 1);
+    EXPECT_EQ(l.names.back(), "Télécopie/€uro");
+    EXPECT_EQ(Load(a.m, ResId::Str("#2"), ResId::Str("#1")), Load(a.m, ResId::Int(2), ResId::Int(1)));
+    EXPECT_EQ(Load(a.m, ResId::Str("tÉlÉcopie"), ResId::Str("€URO")).size(), 0u);  // ASCII case only
+    EXPECT_EQ(Load(a.m, ResId::Str("TéLéCOPIE"), ResId::Str("€uro")).size(), 16u);
+    EXPECT_EQ(Load(a.m, ResId::Int(14), ResId::Str("mainicon")).size(), 48u);
+    EXPECT_EQ(Load(a.m, ResId::Str("AVI"), ResId::Int(7)).size(), 0u);  // "avi" is a type of its own
+    // No language level: whatever the locale, every resource is found.
+    Locale de("de_DE.UTF-8");
+    EXPECT_EQ(Load(a.m, ResId::Int(23), ResId::Str("about.htm")).size(), 304u);
+}
+
+TEST(NeReader, WineFontsAgreeWithWrestool) {
+    const fs::path fonts = "/usr/share/wine/fonts";
+    if (!fs::is_directory(fonts) || !HaveWrestool()) GTEST_SKIP() << "fonts-wine or icoutils is not installed";
+    std::size_t modules = 0;
+    for (const auto& e : fs::directory_iterator(fonts)) {
+        if (e.path().extension() != ".fon") continue;
+        ++modules;
+        auto m = Open(e.path().string());
+        ASSERT_NE(m, nullptr) << e.path();
+        const auto ours = SizedListing(m);
+        EXPECT_FALSE(ours.empty()) << e.path();
+        EXPECT_EQ(ours, WrestoolListing(e.path().string())) << e.path();
+        EXPECT_EQ(LoadEverything(m, fs::file_size(e.path())), ours.size()) << e.path();
+        platform::FreeLibrary(m);
+    }
+    EXPECT_GT(modules, 10u);
+}
+
+TEST(NeReader, DamagedModules) {
+    NeBuilder b = NeSample(4);
+    const Data image = b.Build();
+    const std::size_t t = b.tableOffset;  // the shift; the first type at t + 2, its first entry at t + 10
+    const std::size_t firstData = std::size_t{PeBuilder::Get32(image, t + 10) & 0xFFFF} << 4;
+    struct Row {
+        const char* what;
+        std::function<void(Data&)> damage;
+        int listed;  // -1: cannot be mapped
+    };
+    auto put16 = [](std::size_t at, uint16_t v) { return [=](Data& d) { PeBuilder::Put16(d, at, v); }; };
+    const std::vector<Row> rows = {
+        {"shift that overflows", put16(t, 17), -1},
+        {"shift 0xFFFF", put16(t, 0xFFFF), -1},
+        {"table past the end of the file", put16(0x40 + 0x24, 0xFFF0), -1},
+        {"NE header cut short", [](Data& d) { d.resize(0x50); }, -1},
+        {"header offset past the end", [](Data& d) { PeBuilder::Put32(d, 0x3C, 0xFFFFFFF0u); }, -1},
+        {"no table: same offset as the resident names", [](Data& d) { PeBuilder::Put16(d, 0x40 + 0x24, PeBuilder::Get32(d, 0x40 + 0x26) & 0xFFFF); }, 0},
+        {"first count runs past the table", put16(t + 4, 0xFFFF), 0},
+        {"second type's count runs past the table", put16(t + 2 + 8 + 3 * 12 + 2, 0x2000), 3},
+        {"type name past the table", put16(t + 2 + 8 + 3 * 12 + 8 + 2 * 12 + 8 + 12, 0x7FF0), 8},
+        {"name past the table", put16(t + 2 + 8 + 12 + 6, 0x7FF0), 8},
+        {"name runs past the table end", [&](Data& d) {
+             const uint16_t last = uint16_t((PeBuilder::Get32(d, 0x40 + 0x26) & 0xFFFF) + 0x40 - t - 1);
+             PeBuilder::Put16(d, t + 2 + 8 + 12 + 6, last), d[t + last] = 5; }, 8},
+        {"empty name", [&](Data& d) { d[t + PeBuilder::Get32(d, t + 2 + 8 + 12 + 6) % 0x10000] = 0; }, 8},
+        // The first type whole, no end mark, its string name cut off.
+        {"no end mark before the table ends", [&](Data& d) { PeBuilder::Put16(d, 0x40 + 0x26, uint16_t(t + 2 + 8 + 3 * 12 - 0x40)); }, 2},
+        {"resident names before the table", put16(0x40 + 0x26, 0x10), 9},
+        {"data past the end of the file", [&](Data& d) { d.resize(firstData + 8); }, 9},
+    };
+    for (const auto& r : rows) {
+        Data img = image;
+        r.damage(img);
+        Mapped a(img);
+        if (r.listed < 0) {
+            EXPECT_EQ(a.m, nullptr) << r.what;
+            continue;
+        }
+        ASSERT_NE(a.m, nullptr) << r.what;
+        EXPECT_EQ(List(a.m).names.size(), std::size_t(r.listed)) << r.what;
+        LoadEverything(a.m, img.size());
+    }
+    // Every truncation maps or not, and never loads more than the file holds.
+    for (std::size_t len = 0; len < image.size(); len += 29) {
+        Mapped a(Data(image.begin(), image.begin() + len));
+        if (a.m) LoadEverything(a.m, len);
+    }
 }
