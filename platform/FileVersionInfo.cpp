@@ -1,70 +1,88 @@
 #include "platform/FileVersionInfo.h"
 
+#include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string_view>
 #include <vector>
 
+#include "platform/ByteReader.h"
 #include "platform/PeResources.h"
 
 namespace platform {
 
 namespace {
 
-constexpr size_t kHeader = 6;  // wLength, wValueLength, wType
 constexpr char16_t kRootKey[] = u"VS_VERSION_INFO";
-
-uint16_t Rd16(const uint8_t* p, size_t off) { return static_cast<uint16_t>(p[off] | (p[off + 1] << 8)); }
 
 size_t Align4(size_t v) { return (v + 3) & ~size_t{3}; }
 
+// Two forms of the tree: 32-bit modules write wLength, wValueLength, wType
+// and a UTF-16 key; 16-bit modules write wLength, wValueLength and an 8-bit
+// key, no type. The root's key tells which.
+enum class Form { Wide, Narrow };
+
+Form FormOf(const uint8_t* p, size_t size) {
+    static constexpr char kNarrowRoot[] = "VS_VERSION_INFO";  // with its NUL
+    return size >= 4 + sizeof kNarrowRoot && std::memcmp(p + 4, kNarrowRoot, sizeof kNarrowRoot) == 0 ? Form::Narrow
+                                                                                                      : Form::Wide;
+}
+
 // One block of the tree, located inside [0, limit) of the buffer.
 struct Block {
+    Form form = Form::Wide;
     size_t start = 0;
     size_t end = 0;        // start + wLength
-    size_t keyStart = 0;   // first UTF-16 unit of the key
+    size_t keyStart = 0;   // first unit of the key
     size_t keyUnits = 0;   // without the NUL
     size_t value = 0;      // offset of the value
     size_t valueSize = 0;  // bytes, clipped to the block for text
     bool valueWhole = false;
     bool text = false;
     size_t children = 0;   // offset of the first child (== end when none)
+
+    size_t UnitSize() const { return form == Form::Wide ? 2 : 1; }
+    // The key's unit i (a UTF-16 unit or a byte); i < keyUnits.
+    unsigned KeyUnit(const uint8_t* p, size_t i) const {
+        const uint8_t* u = p + keyStart + i * UnitSize();
+        return form == Form::Wide ? unsigned(u[0] | (u[1] << 8)) : u[0];
+    }
 };
 
 // Reads the block at pos. False when its header or key does not fit in limit.
-bool ReadBlock(const uint8_t* p, size_t pos, size_t limit, Block& b) {
-    if (pos > limit || limit - pos < kHeader) return false;
-    const size_t length = Rd16(p, pos);
-    if (length < kHeader + 2 || length > limit - pos) return false;
+bool ReadBlock(const uint8_t* p, size_t pos, size_t limit, Form form, Block& b) {
+    if (pos > limit) return false;
+    ByteReader r = ByteReader({p, limit}).At(pos);
+    const auto length = r.Le16(), valueLength = r.Le16();
+    const auto type = form == Form::Wide ? r.Le16() : std::optional<uint16_t>(0);
+    if (!length || !valueLength || !type || *length > limit - pos) return false;
+    b.form = form;
     b.start = pos;
-    b.end = pos + length;
-    const size_t valueLength = Rd16(p, pos + 2);
-    b.text = Rd16(p, pos + 4) == 1;
-    b.keyStart = pos + kHeader;
-    size_t k = b.keyStart;
-    while (true) {
-        if (b.end - k < 2) return false;  // key without its NUL
-        if (Rd16(p, k) == 0) break;
-        k += 2;
+    b.end = pos + *length;
+    b.text = *type == 1;
+    b.keyStart = r.Pos();
+    // The key ends at a NUL unit inside the block.
+    ByteReader key = ByteReader({p, b.end}).At(b.keyStart);
+    for (b.keyUnits = 0;; ++b.keyUnits) {
+        const auto unit = form == Form::Wide ? key.Le16() : std::optional<uint16_t>(key.U8());
+        if (!unit) return false;
+        if (*unit == 0) break;
     }
-    b.keyUnits = (k - b.keyStart) / 2;
-    b.value = Align4(k + 2);
-    if (b.value > b.end) b.value = b.end;
-    const size_t wanted = b.text ? valueLength * size_t{2} : valueLength;
+    b.value = std::min(Align4(key.Pos()), b.end);
+    const size_t wanted = b.text ? *valueLength * size_t{2} : *valueLength;
     b.valueWhole = wanted <= b.end - b.value;
     b.valueSize = b.valueWhole ? wanted : b.end - b.value;
-    b.children = Align4(b.value + b.valueSize);
-    if (b.children > b.end) b.children = b.end;
+    b.children = std::min(Align4(b.value + b.valueSize), b.end);
     return true;
 }
 
 bool KeyEquals(const uint8_t* p, const Block& b, std::string_view name) {
     if (b.keyUnits != name.size()) return false;
+    auto up = [](unsigned v) { return (v >= 'a' && v <= 'z') ? v - 32 : v; };
     for (size_t i = 0; i < name.size(); ++i) {
-        uint16_t u = Rd16(p, b.keyStart + 2 * i);
-        unsigned char c = static_cast<unsigned char>(name[i]);
-        if (c >= 0x80 || u >= 0x80) return false;
-        auto up = [](unsigned v) { return (v >= 'a' && v <= 'z') ? v - 32 : v; };
-        if (up(u) != up(c)) return false;
+        const unsigned u = b.KeyUnit(p, i);
+        const auto c = static_cast<unsigned char>(name[i]);
+        if (c >= 0x80 || u >= 0x80 || up(u) != up(c)) return false;
     }
     return true;
 }
@@ -73,17 +91,22 @@ bool IsRootKey(const uint8_t* p, const Block& b) {
     constexpr size_t n = std::char_traits<char16_t>::length(kRootKey);
     if (b.keyUnits != n) return false;
     for (size_t i = 0; i < n; ++i)
-        if (Rd16(p, b.keyStart + 2 * i) != kRootKey[i]) return false;
+        if (b.KeyUnit(p, i) != kRootKey[i]) return false;
     return true;
+}
+
+// The root block of a buffer, in whichever form it is written.
+bool ReadRoot(const uint8_t* p, size_t size, Block& root) {
+    return ReadBlock(p, 0, size, FormOf(p, size), root) && IsRootKey(p, root);
 }
 
 // Finds the child of parent whose key is name. Offsets only grow, so the
 // walk ends even on a hostile tree.
 bool FindChild(const uint8_t* p, const Block& parent, std::string_view name, Block& out) {
     size_t pos = parent.children;
-    while (pos < parent.end && parent.end - pos >= kHeader) {
+    while (pos < parent.end) {
         Block c;
-        if (!ReadBlock(p, pos, parent.end, c)) return false;
+        if (!ReadBlock(p, pos, parent.end, parent.form, c)) return false;
         if (KeyEquals(p, c, name)) {
             out = c;
             return true;
@@ -136,7 +159,7 @@ uint32_t VersionBlockLength(const void* data, size_t size) {
     if (!data) return 0;
     const auto* p = static_cast<const uint8_t*>(data);
     Block root;
-    if (!ReadBlock(p, 0, size, root) || !IsRootKey(p, root)) return 0;
+    if (!ReadRoot(p, size, root)) return 0;
     return static_cast<uint32_t>(root.end);
 }
 
@@ -165,7 +188,7 @@ bool VerQueryValueBounded(const void* block, size_t size, const char* subBlock, 
     if (!block || !subBlock || !buffer || !len) return false;
     const auto* p = static_cast<const uint8_t*>(block);
     Block cur;
-    if (!ReadBlock(p, 0, size, cur) || !IsRootKey(p, cur)) return false;
+    if (!ReadRoot(p, size, cur)) return false;
 
     std::string_view path(subBlock);
     size_t depth = 0;
@@ -190,7 +213,7 @@ bool VerQueryValueA(const void* block, const char* subBlock, const void** buffer
     // The block's own length bounds it; GetFileVersionInfoA never hands out a
     // block whose length exceeds the buffer it filled.
     const auto* p = static_cast<const uint8_t*>(block);
-    const size_t size = Rd16(p, 0);
+    const size_t size = p[0] | (p[1] << 8);
     return VerQueryValueBounded(block, size, subBlock, buffer, len);
 }
 

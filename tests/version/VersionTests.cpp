@@ -7,6 +7,7 @@
 
 #include "controls/cFileVersion.h"
 #include "platform/FileVersionInfo.h"
+#include "tests/support/NeBuilder.h"
 
 namespace {
 
@@ -17,10 +18,16 @@ std::string Fixture(const char* name) { return std::string(LOOMVALE_FIXTURES) + 
 void Set16(Bytes& b, size_t at, size_t v) { b[at] = uint8_t(v), b[at + 1] = uint8_t(v >> 8); }
 
 // One block of a version tree; values here are whole words, so children need no padding.
-Bytes Node(const std::u16string& key, const Bytes& value, const std::vector<Bytes>& children = {}) {
-    Bytes b(6, 0);
-    for (char16_t c : key) b.insert(b.end(), {static_cast<uint8_t>(c), static_cast<uint8_t>(c >> 8)});
-    b.resize((b.size() + 2 + 3) / 4 * 4);  // NUL, then padding
+// A UTF-16 key makes the 32-bit form, an 8-bit key the 16-bit form (no type word).
+template <class Key>
+Bytes Node(const Key& key, const Bytes& value, const std::vector<Bytes>& children = {}) {
+    constexpr bool wide = sizeof(key[0]) == 2;
+    Bytes b(wide ? 6 : 4, 0);
+    for (auto c : key) {
+        b.push_back(static_cast<uint8_t>(c));
+        if (wide) b.push_back(static_cast<uint8_t>(c >> 8));
+    }
+    b.resize((b.size() + (wide ? 2 : 1) + 3) / 4 * 4);  // NUL, then padding
     b.insert(b.end(), value.begin(), value.end());
     for (const Bytes& c : children) b.insert(b.end(), c.begin(), c.end());
     Set16(b, 0, b.size());
@@ -32,6 +39,7 @@ Bytes Node(const std::u16string& key, const Bytes& value, const std::vector<Byte
 const Bytes kFixed = [] { Bytes b{0xBD, 0x04, 0xEF, 0xFE, 0, 0, 1, 0}; b.resize(52); return b; }();
 
 Bytes Translation() { return Node(u"VarFileInfo", {}, {Node(u"Translation", {0x09, 0x04, 0xB0, 0x04})}); }
+Bytes Translation16() { return Node(std::string("VarFileInfo"), {}, {Node(std::string("Translation"), {0x09, 0x04, 0xE4, 0x04})}); }
 
 bool Query(const Bytes& block, const std::string& path, const void** value = nullptr, uint32_t* len = nullptr) {
     const void* v = nullptr;
@@ -146,4 +154,36 @@ TEST(FileVersionInfo, WellFormedAndHostileBuffers) {
     EXPECT_FALSE(Query(tower, path + "\\a"));
     EXPECT_FALSE(platform::VerQueryValueBounded(nullptr, 10, "\\", &value, &len));  // missing arguments
     EXPECT_FALSE(platform::VerQueryValueBounded(good.data(), good.size(), nullptr, &value, &len));
+}
+
+TEST(FileVersionInfo, SixteenBitModules) {
+    // Version 3.10.0.103 in the 16-bit form: 8-bit keys, no type word.
+    Bytes fixed = kFixed;
+    for (auto [at, v] : {std::pair{8, 10}, {10, 3}, {12, 103}}) Set16(fixed, at, v);  // minor, major, revision
+    const Bytes block = Node(std::string("VS_VERSION_INFO"), fixed, {Translation16()});
+    EXPECT_EQ(platform::VersionBlockLength(block.data(), block.size()), block.size());
+    const void* value = nullptr;
+    uint32_t len = 0;
+    ASSERT_TRUE(Query(block, "\\varfileinfo\\translation", &value, &len));
+    EXPECT_TRUE(len == 4u && std::memcmp(value, "\x09\x04\xE4\x04", 4) == 0);
+    for (size_t n = 0; n < block.size(); ++n)
+        EXPECT_FALSE(Query(Bytes(block.begin(), block.begin() + static_cast<long>(n)), "\\")) << n;
+    Bytes noNul = Node(std::string("VS_VERSION_INFO"), {});
+    noNul.resize(4 + 15);
+    Set16(noNul, 0, noNul.size());
+    EXPECT_FALSE(Query(noNul, "\\"));
+
+    // Read from a module, padded to its alignment unit as 16-bit linkers store it.
+    const std::string path = testing::TempDir() + "/loomvale_version16.dll";
+    for (uint16_t shift : {4, 9}) {
+        testsupport::NeBuilder b;
+        b.alignShift = shift;
+        b.Add(platform::ResId::Int(14), platform::ResId::Int(1), {0, 0, 1, 0, 0, 0});
+        b.Add(platform::ResId::Int(platform::RT_VERSION), platform::ResId::Int(1), block);
+        ASSERT_TRUE(testsupport::PeBuilder::WriteFile(path, b.Build()));
+        cFileVersion v;
+        EXPECT_EQ(v.OpenFile(path), 0x0003000A) << shift;
+        EXPECT_EQ(v.FileVersion(), "3.10.0.103") << shift;
+    }
+    std::remove(path.c_str());
 }
