@@ -15,6 +15,9 @@ from PIL import Image, ImageChops, ImageDraw, ImageFilter
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ART = os.path.join(HERE, "art")
+# The program's icon for the desktop's icon theme, installed, not compiled in.
+ICONS = os.path.join(HERE, "icons")
+ICON_SIZES = (16, 32, 48, 64, 128, 256)
 
 # Sizes the window gives the pictures (the wizard stretches nothing then).
 WIZARD_SIZE = (164, 416)
@@ -287,11 +290,13 @@ def picture_watermark(scale=1):
     return cv.result()
 
 
-def picture_logo(scale=1):
+def picture_logo(scale=1, size=None):
+    """The window's logo; at a given size in pixels it is the program's icon."""
     w, h = LOGO_SIZE
-    u = scale
-    cv = Canvas(w * u, h * u, 8)
-    grad = vertical_gradient(w * u, h * u, [(0, INDIGO), (0.6, BLUE), (1, TEAL)]).resize(cv.img.size, Image.BICUBIC)
+    n = size or w * scale
+    u = n / w
+    cv = Canvas(n, n, 8)
+    grad = vertical_gradient(n, n, [(0, INDIGO), (0.6, BLUE), (1, TEAL)]).resize(cv.img.size, Image.BICUBIC)
     mask = Image.new("L", cv.img.size, 0)
     ImageDraw.Draw(mask).rounded_rectangle(cv.box(2 * u, 2 * u, 42 * u, 42 * u), radius=cv.s(9 * u), fill=255)
     shadow_of(cv, lambda d: cv.rounded(d, 2 * u, 2 * u, 42 * u, 42 * u, 9 * u, fill=(0, 0, 0, 255)),
@@ -300,12 +305,73 @@ def picture_logo(scale=1):
     body.paste(grad, (0, 0), mask)
     cv.put(body)
     lay = cv.layer()
-    document(cv, cv.draw_on(lay), 9 * u, 8 * u, 19 * u, 25 * u, KIND_COLOURS[1], lines=True, picture=False)
+    # Below 24 pixels the text lines only grey the page.
+    document(cv, cv.draw_on(lay), 9 * u, 8 * u, 19 * u, 25 * u, KIND_COLOURS[1], lines=n >= 24, picture=False)
     cv.put(lay)
     lay = cv.layer()
     magnifier(cv, cv.draw_on(lay), 25 * u, 23 * u, 7.5 * u, 2.6 * u, 9 * u, rim=AMBER)
     cv.put(lay)
     return cv.result()
+
+
+def hexc(c):
+    return "#%02x%02x%02x" % c[:3]
+
+
+def logo_svg():
+    """The same logo as picture_logo, as SVG on its 44-unit grid."""
+    x, y, w, h = 9, 8, 19, 25
+    f, m = w * 0.28, w * 0.14
+    ty, lh = y + m + h * 0.2, max(h * 0.045, 0.6)
+    cx, cy, r, ring, handle = 25, 23, 7.5, 2.6, 9
+    k = math.cos(math.radians(45))
+    glint_r = r * 0.62 - max(ring * 0.45, 0.8) / 2
+
+    def at(deg):
+        a = math.radians(deg)
+        return "%.3f %.3f" % (cx + glint_r * math.cos(a), cy + glint_r * math.sin(a))
+
+    page = [(x, y), (x + w - f, y), (x + w, y + f), (x + w, y + h), (x, y + h)]
+    pts = lambda ps: " ".join("%.3f,%.3f" % p for p in ps)
+    lines = []
+    for i, frac in enumerate((0.72, 0.6, 0.68, 0.45)):
+        yy = ty + i * h * 0.11
+        if yy + lh > y + h - m * 0.6:
+            break
+        lines.append('<rect x="%.3f" y="%.3f" width="%.3f" height="%.3f" rx="%.3f" fill="%s"/>'
+                     % (x + m, yy, (w - 2 * m) * frac, lh, lh / 2, hexc((0xC3, 0xCC, 0xD9))))
+    body = [
+        '<svg xmlns="http://www.w3.org/2000/svg" width="128" height="128" viewBox="0 0 44 44">',
+        '<defs>',
+        '<linearGradient id="body" x1="0" y1="0" x2="0" y2="44" gradientUnits="userSpaceOnUse">',
+        '<stop offset="0" stop-color="%s"/><stop offset="0.6" stop-color="%s"/><stop offset="1" stop-color="%s"/>'
+        % (hexc(INDIGO), hexc(BLUE), hexc(TEAL)),
+        '</linearGradient>',
+        '<filter id="shadow" x="-10%" y="-10%" width="120%" height="125%">'
+        '<feGaussianBlur stdDeviation="1.2"/></filter>',
+        '</defs>',
+        '<rect x="2" y="3" width="40" height="40" rx="9" fill="%s" fill-opacity="%.3f" filter="url(#shadow)"/>'
+        % (hexc((10, 20, 40)), 60 / 255),
+        '<rect x="2" y="2" width="40" height="40" rx="9" fill="url(#body)"/>',
+        '<polygon points="%s" fill="#ffffff" stroke="%s" stroke-width="%.3f" stroke-linejoin="round"/>'
+        % (pts(page), hexc((0xC2, 0xCB, 0xD8)), w / 60),
+        '<polygon points="%s" fill="%s"/>' % (pts([(x + w - f, y), (x + w - f, y + f), (x + w, y + f)]),
+                                              hexc((0xD5, 0xDD, 0xE8))),
+        '<rect x="%.3f" y="%.3f" width="%.3f" height="%.3f" rx="%.3f" fill="%s"/>'
+        % (x + m, y + m, w - f - m * 1.5, h * 0.09, h * 0.02, hexc(KIND_COLOURS[1])),
+    ] + lines + [
+        '<line x1="%.3f" y1="%.3f" x2="%.3f" y2="%.3f" stroke="%s" stroke-width="%.3f" stroke-linecap="round"/>'
+        % (cx + k * (r + ring * 0.3), cy + k * (r + ring * 0.3), cx + k * (r + handle), cy + k * (r + handle),
+           hexc(AMBER), ring * 1.5),
+        '<circle cx="%s" cy="%s" r="%s" fill="%s" fill-opacity="%.3f"/>' % (cx, cy, r, hexc((0xBF, 0xE6, 0xF5)),
+                                                                           95 / 255),
+        '<circle cx="%s" cy="%s" r="%.3f" fill="none" stroke="%s" stroke-width="%s"/>'
+        % (cx, cy, r - ring / 2, hexc(AMBER), ring),
+        '<path d="M %s A %.3f %.3f 0 0 1 %s" fill="none" stroke="#ffffff" stroke-opacity="%.3f" '
+        'stroke-width="%.3f"/>' % (at(200), glint_r, glint_r, at(260), 220 / 255, max(ring * 0.45, 0.8)),
+        '</svg>',
+    ]
+    return "\n".join(body) + "\n"
 
 
 # Kind icons, drawn on a 16-unit grid -----------------------------------------
@@ -618,6 +684,11 @@ def main():
     for name, fn in KIND_ICONS:
         for n in (16, 32):
             save(fn(n), "kind-%s-%d.png" % (name, n))
+    os.makedirs(ICONS, exist_ok=True)
+    for n in ICON_SIZES:
+        picture_logo(size=n).save(os.path.join(ICONS, "app-%d.png" % n), optimize=True)
+    with open(os.path.join(ICONS, "app.svg"), "w") as fh:
+        fh.write(logo_svg())
     frames = [clip_frame(i / CLIP_FRAMES) for i in range(CLIP_FRAMES)]
     indexed, palette = quantize_frames(frames)
     if "--sheet" in sys.argv:
