@@ -13,8 +13,12 @@ trap 'rm -rf "$work"' EXIT
 # Tracked files and new ones not ignored: what a clean clone plus the work in
 # progress holds, without build folders.
 mkdir "$work/loomvale"
-git ls-files -z --cached --others --exclude-standard |
-  tar --null -T - --ignore-failed-read -cf - 2>/dev/null | tar -xf - -C "$work/loomvale"
+if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+  git ls-files -z --cached --others --exclude-standard |
+    tar --null -T - --ignore-failed-read -cf - 2>/dev/null | tar -xf - -C "$work/loomvale"
+else
+  tar --exclude=./build --exclude='./build-*' --exclude=./out -cf - . | tar -xf - -C "$work/loomvale"
+fi
 
 start=$SECONDS
 (cd "$work/loomvale" && dpkg-buildpackage -us -uc -b -J"$(nproc)" >"$work/build.log" 2>&1) || {
@@ -23,6 +27,7 @@ start=$SECONDS
   exit 1
 }
 echo "build-deb: dpkg-buildpackage took $((SECONDS - start)) s" >&2
+dpkg -c "$work"/loomvale_*.deb >&2
 
 deb=$(ls "$work"/loomvale_*.deb)
 echo "== lintian $(basename "$deb")" >&2

@@ -6,7 +6,8 @@ set -euo pipefail
 
 run_pkgs=(cmake ninja-build g++ qt6-base-dev)
 test_pkgs=("${run_pkgs[@]}" googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev
-  binutils-mingw-w64-i686 imagemagick python3-pil icoutils libwine)
+  binutils-mingw-w64-i686 imagemagick python3-pil icoutils libwine
+  desktop-file-utils appstream man-db bash-completion build-essential debhelper dpkg-dev fakeroot lintian)
 
 case "${1:-run}" in
   run) want=("${run_pkgs[@]}") ;;

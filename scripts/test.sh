@@ -38,5 +38,9 @@ if [ -f fuzz/run.sh ]; then
   bash fuzz/run.sh build-fuzz "${LOOMVALE_FUZZ_SECONDS:-120}" || { echo "fuzzing found a fault" >&2; status=1; }
 fi
 
+# Installation: into a temporary prefix, then as a Debian package.
+bash scripts/check-install.sh build || status=1
+bash scripts/build-deb.sh || status=1
+
 printf '%s\n' "${summary[@]}"
 exit "$status"
