@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/NeBuilder.h"
 #include "tests/support/PeBuilder.h"
 #include "engine/mResCore.h"
 #include "platform/FileIo.h"
@@ -148,6 +149,15 @@ protected:
     std::string Module(const std::string& name, const std::vector<Res>& resources) {
         testsupport::PeBuilder b;
         for (const auto& r : resources) b.Add(r.type, r.name, 0, r.data);
+        const std::string path = (root / "apps" / name).string();
+        EXPECT_TRUE(testsupport::PeBuilder::WriteFile(path, b.Build()));
+        return path;
+    }
+    // Writes apps/<name>, a 16-bit NE module holding the resources.
+    std::string NeModule(const std::string& name, const std::vector<Res>& resources, uint16_t alignShift) {
+        testsupport::NeBuilder b;
+        b.alignShift = alignShift;
+        for (const auto& r : resources) b.Add(r.type, r.name, r.data);
         const std::string path = (root / "apps" / name).string();
         EXPECT_TRUE(testsupport::PeBuilder::WriteFile(path, b.Build()));
         return path;
