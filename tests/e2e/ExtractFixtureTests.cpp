@@ -2,6 +2,7 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <filesystem>
@@ -105,6 +106,35 @@ TEST_F(FixtureRun, ImagesOpenInAnIndependentDecoder) {
     // Cursor with two images: both decode at their own size.
     EXPECT_NE(all.find("kinds.dll (2).cur: CUR 16x16"), std::string::npos) << all;
     EXPECT_NE(all.find("CUR 32x32"), std::string::npos) << all;
+}
+
+TEST_F(FixtureRun, SixteenBitModulesInAFolder) {
+    // kinds.dll repacked as NE modules (units of 16 and 512 bytes) and a
+    // bitmap in the core form, beside a font module with nothing to take.
+    const fs::path in = dest.parent_path() / "in";
+    fs::create_directories(in);
+    for (const char* f : {"kinds16.exe", "kinds16_512.exe"}) fs::copy_file(fs::path(LOOMVALE_FIXTURES) / f, in / f);
+    if (fs::exists("/usr/share/wine/fonts/coure.fon")) fs::copy_file("/usr/share/wine/fonts/coure.fon", in / "coure.exe");
+    const auto r = Shell(std::string(LOOMVALE_EXTRACT) + " --quiet --dest " + Quote(dest.string()) + " " + Quote(in.string()));
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out, "Bitmap: 18\nIcon: 4\nCursor: 4\nAnimated cursor: 2\nVideo (AVI): 2\nWeb page: 8\n");
+    EXPECT_EQ(ReadFile(dest / "Web pages" / "kinds16.exe - ABOUT.HTM").substr(0, 41), "<html><body><h1>About</h1></body></html>\n");
+    if (Shell("command -v identify").status != 0) GTEST_SKIP() << "ImageMagick is not installed";
+    std::string all;
+    for (const auto* folder : {"Bitmaps", "Icons", "Cursors"}) {
+        for (const auto& e : fs::directory_iterator(dest / folder)) {
+            if (e.path().filename() == "__index.txt") continue;
+            const auto id = Shell("identify -format '%m %wx%h;' " + Quote(e.path().string()));
+            EXPECT_EQ(id.status, 0) << e.path();
+            all += e.path().filename().string() + ": " + id.out + "\n";
+        }
+    }
+    for (const char* f : {"kinds16.exe", "kinds16_512.exe"}) {
+        const std::string s = f;
+        EXPECT_NE(all.find(s + " (9).bmp: BMP2 8x4;"), std::string::npos) << all;  // the core form
+        EXPECT_NE(all.find(s + " (2).ico: PNG 16x16;PNG 32x32;PNG 48x48;PNG 256x256;"), std::string::npos) << all;
+        EXPECT_NE(all.find(s + " (2).cur: CUR 16x16;CUR 32x32;"), std::string::npos) << all;
+    }
 }
 
 TEST(BatchCommand, UsageErrors) {
