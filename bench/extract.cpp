@@ -1,9 +1,10 @@
 // Extraction speed on real modules, side by side with icoutils' wrestool on
 // the same files.
 //
-//   bench_extract [DIR] [--limit N]
+//   bench_extract [DIR...] [--limit N]
 //
-// DIR defaults to libwine's 64-bit modules. The engine runs in this process
+// DIR defaults to libwine's 64-bit modules and Wine's fonts (16-bit NE
+// modules). The engine runs in this process
 // (best of three rounds); wrestool runs once per module, as it is used. Both
 // write into a temporary folder that is removed at the end.
 #include <spawn.h>
@@ -113,22 +114,27 @@ long PeakKb(int who) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string corpus = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows";
+    std::vector<std::string> corpora;
     std::size_t limit = SIZE_MAX;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--limit") && i + 1 < argc)
             limit = std::strtoul(argv[++i], nullptr, 10);
         else
-            corpus = argv[i];
+            corpora.push_back(argv[i]);
     }
+    if (corpora.empty()) corpora = {"/usr/lib/x86_64-linux-gnu/wine/x86_64-windows", "/usr/share/wine/fonts"};
+    std::string corpus;
+    for (const auto& c : corpora) corpus += (corpus.empty() ? "" : " ") + c;
     std::vector<std::string> files;
     uint64_t inBytes = 0;
     std::error_code ec;
-    for (const auto& e : fs::directory_iterator(corpus, ec)) {
-        std::string ext = e.path().extension().string();
-        std::transform(ext.begin(), ext.end(), ext.begin(), ::tolower);
-        if (e.is_regular_file() && (ext == ".dll" || ext == ".exe")) files.push_back(e.path().string());
-    }
+    for (const auto& dir : corpora)
+        for (const auto& e : fs::directory_iterator(dir, ec)) {
+            std::string ext = e.path().extension().string();
+            std::transform(ext.begin(), ext.end(), ext.begin(), ::tolower);
+            if (e.is_regular_file() && (ext == ".dll" || ext == ".exe" || ext == ".fon"))
+                files.push_back(e.path().string());
+        }
     if (files.empty()) {
         std::printf("bench_extract: no modules in %s (install libwine or name a folder)\n", corpus.c_str());
         return 0;

@@ -10,7 +10,9 @@ corpus=$(mktemp -d)
 work=$(mktemp -d)
 trap 'rm -rf "$corpus" "$work"' EXIT
 
-cp "$here"/tests/fixtures/*.dll "$corpus"/ 2>/dev/null || true
+cp "$here"/tests/fixtures/*.dll "$here"/tests/fixtures/*.exe "$corpus"/ 2>/dev/null || true
+# 16-bit NE modules: the project's own and Wine's bitmap fonts.
+find /usr/share/wine/fonts -name '*.fon' -size -16k -print0 2>/dev/null | sort -z | head -z -n 8 | xargs -0 -r cp -t "$corpus"/
 wine=/usr/lib/x86_64-linux-gnu/wine/x86_64-windows
 if [ -d "$wine" ]; then
   # The smallest modules with resources keep the fuzzer fast.
