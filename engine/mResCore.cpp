@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <map>
+#include <unordered_map>
 #include <memory>
 #include <span>
 
@@ -50,9 +52,8 @@ bool AllDigits(std::string_view s) {
     return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-// "123" -> the integer ID 123; anything else (or a number too big for an
-// ID) stays a string.
-ResId IdFromText(const std::string& text) {
+// A type text "2" -> the integer ID 2; "AVI" stays a string.
+ResId TypeIdFromText(const std::string& text) {
     if (AllDigits(text) && text.size() <= 5) {
         const unsigned long v = std::stoul(text);
         if (v <= 0xFFFF) return ResId::Int(static_cast<uint16_t>(v));
@@ -92,8 +93,20 @@ void RecordError(const FileError& e) {
     g_state.LastErrorDescription = e.description;
 }
 
+const FileError kAccessError{platform::kErrPathFileAccess, "Path/File access error"};
+
+// What one resource may make us write: a damaged group that lists one
+// member thousands of times must not fill the disk.
+constexpr uint64_t kMinOutputLimit = 64ull << 20;
+uint64_t g_outputLimit = kMinOutputLimit;
+
+bool WithinOutputLimit(uint64_t bytes) { return bytes <= g_outputLimit; }
+
 // Writes the pieces as a new file at path, noting what was created.
 bool WriteOutput(const std::string& path, std::span<const std::span<const uint8_t>> pieces) {
+    uint64_t total = 0;
+    for (const auto& p : pieces) total += p.size();
+    if (!WithinOutputLimit(total)) return false;
     bool created = false;
     const FileError e = platform::WriteNewFile(path, pieces, created);
     if (created) g_state.CreatedPath = path;
@@ -122,11 +135,36 @@ bool IsBlank(const std::string& s) {
 }
 
 // Control characters in a name or path would break the index into lines
-// of its own; they are shown as '_' there.
-std::string IndexSafe(std::string s) {
-    for (auto& c : s)
-        if (static_cast<unsigned char>(c) < 32) c = '_';
-    return s;
+// of its own or drive a terminal that shows it; they are shown as their
+// control pictures (U+2400 + code, U+2421 for DEL), the C1 controls and
+// the Unicode line separators as <U+XXXX>.
+std::string IndexSafe(const std::string& s) {
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        const auto next = i + 1 < s.size() ? static_cast<unsigned char>(s[i + 1]) : 0;
+        const auto third = i + 2 < s.size() ? static_cast<unsigned char>(s[i + 2]) : 0;
+        if (c < 32 || c == 0x7F) {
+            const unsigned picture = c == 0x7F ? 0x2421 : 0x2400 + c;
+            out += static_cast<char>(0xE0 | (picture >> 12));
+            out += static_cast<char>(0x80 | ((picture >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (picture & 0x3F));
+        } else if (c == 0xC2 && next >= 0x80 && next <= 0x9F) {
+            static const char hex[] = "0123456789ABCDEF";
+            out += "<U+00";
+            out += hex[next >> 4];
+            out += hex[next & 15];
+            out += '>';
+            ++i;
+        } else if (c == 0xE2 && next == 0x80 && (third == 0xA8 || third == 0xA9)) {
+            out += third == 0xA8 ? "<U+2028>" : "<U+2029>";
+            i += 2;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
 }
 
 // Members of a group. Each is loaded to check it and kept for the write,
@@ -137,7 +175,7 @@ constexpr std::size_t kMaxKeptMemberBytes = 16u << 20;
 
 class MemberCache {
 public:
-    MemberCache(HMODULE module, const char* typeText) : module_(module), type_(typeText) {}
+    MemberCache(HMODULE module, uint16_t type) : module_(module), type_(type) {}
 
     // The member's bytes, valid until the next call; empty when missing.
     const std::vector<uint8_t>& Get(uint16_t id) {
@@ -153,21 +191,24 @@ public:
         auto it = kept_.find(id);
         return it == kept_.end() ? nullptr : &it->second;
     }
-    std::vector<uint8_t> Load(uint16_t id) const { return LoadResourceData(module_, type_, std::to_string(id)); }
+    std::vector<uint8_t> Load(uint16_t id) const {
+        return LoadResourceData(module_, ResId::Int(type_), ResId::Int(id));
+    }
 
 private:
     HMODULE module_;
-    std::string type_;
+    uint16_t type_;
     std::map<uint16_t, std::vector<uint8_t>> kept_;
     std::size_t keptBytes_ = 0;
     std::vector<uint8_t> scratch_;
 };
 
-// One image of a group file: the member, its size as checked, and the
-// bytes at its front that the file leaves out (a cursor's hotspot).
+// One image of a group file: the member, its stored size as checked, and
+// how many of its bytes the file takes.
 struct GroupImage {
     uint16_t id;
     std::size_t size;
+    std::size_t length;
 };
 
 // Writes a group file: the header and directory, then the images in order.
@@ -183,7 +224,7 @@ bool WriteGroupFile(const std::string& path, const std::vector<uint8_t>& head, c
     for (const auto& image : images) {
         const std::vector<uint8_t>* kept = members.Kept(image.id);
         if (!kept) break;
-        pieces.emplace_back(kept->data() + skip, kept->size() - skip);
+        pieces.emplace_back(kept->data() + skip, image.length - skip);
     }
     if (pieces.size() == 1 + images.size()) return WriteOutput(path, pieces);
 
@@ -208,7 +249,7 @@ bool WriteGroupFile(const std::string& path, const std::vector<uint8_t>& head, c
             changed = true;
             break;
         }
-        e = platform::WriteAll(fd, data->data() + skip, data->size() - skip, path);
+        e = platform::WriteAll(fd, data->data() + skip, image.length - skip, path);
     }
     const FileError c = platform::CloseFile(fd, path);
     if (!e.number) e = c;
@@ -216,12 +257,9 @@ bool WriteGroupFile(const std::string& path, const std::vector<uint8_t>& head, c
         RecordError(e);
         return false;
     }
-    if (changed) {
-        platform::DeleteFile(path);
-        g_state.CreatedPath.clear();
-        return false;
-    }
-    return true;
+    // The module changed under us: SaveResource removes the begun file as
+    // for any refused group.
+    return !changed;
 }
 
 // The header and directory of an icon or cursor file, entry by entry, with
@@ -236,12 +274,12 @@ struct GroupHead {
         head.reserve(static_cast<std::size_t>(offset));
         images.reserve(static_cast<std::size_t>(count));
     }
-    // False when the file would pass 4 GB.
+    // False when the file would pass the output limit.
     bool Add(uint8_t width, uint8_t height, uint8_t colours, uint16_t planesOrX, uint16_t bppOrY, uint16_t id,
-             std::size_t stored, std::size_t written) {
+             std::size_t stored, std::size_t length, std::size_t written) {
         const uint64_t at = offset;
         offset += written;
-        if (offset > 0xFFFFFFFFull) return false;
+        if (offset > 0xFFFFFFFFull || !WithinOutputLimit(offset)) return false;
         head.push_back(width);
         head.push_back(height);
         head.push_back(colours);
@@ -250,7 +288,7 @@ struct GroupHead {
         Put16(head, bppOrY);
         Put32(head, static_cast<uint32_t>(written));
         Put32(head, static_cast<uint32_t>(at));
-        images.push_back({id, stored});
+        images.push_back({id, stored, length});
         return true;
     }
 };
@@ -266,6 +304,86 @@ int GroupCount(const std::vector<uint8_t>& group, uint8_t typeByte) {
     return count;
 }
 
+// How much of a member the file takes: the group's figure, unless the
+// stored resource is shorter (a padded one is longer: the padding stays out).
+std::size_t MemberLength(std::size_t stored, int32_t figure) {
+    return figure > 0 && static_cast<std::size_t>(figure) <= stored ? static_cast<std::size_t>(figure) : stored;
+}
+
+// ---- Output names ------------------------------------------------------------
+// Per folder, the candidate number each base name reached, so a folder
+// already holding thousands of files costs no more than an empty one. The
+// memory is trusted while the folder's modification time is the one seen
+// after our own last write there; any other change (files removed between
+// runs) starts the folder's names from 1 again.
+struct FolderNames {
+    std::filesystem::file_time_type seen{};
+    std::unordered_map<std::string, unsigned> next;
+};
+std::unordered_map<std::string, FolderNames> g_names;
+// Past this many remembered names the memory starts over (names stay right;
+// only their cost goes up for a while).
+constexpr std::size_t kMaxRememberedNames = 1u << 16;
+std::size_t g_rememberedNames = 0;
+
+FolderNames* NamesOf(const std::string& folder) {
+    std::error_code ec;
+    const auto now = std::filesystem::last_write_time(folder, ec);
+    if (ec) return nullptr;
+    if (g_rememberedNames > kMaxRememberedNames) {
+        g_names.clear();
+        g_rememberedNames = 0;
+    }
+    FolderNames& names = g_names[folder];
+    if (names.seen != now) {
+        g_rememberedNames -= names.next.size();
+        names.next.clear();
+        names.seen = now;
+    }
+    return &names;
+}
+
+// After our own write into folder: its new time is ours, not a change.
+void NoteOwnWrite(const std::string& folder) {
+    auto it = g_names.find(folder);
+    if (it == g_names.end()) return;
+    std::error_code ec;
+    const auto now = std::filesystem::last_write_time(folder, ec);
+    if (!ec) it->second.seen = now;
+}
+
+enum class NameState { Free, Taken, Blocked };
+
+NameState StateOfName(const std::string& path) {
+    std::error_code ec;
+    const auto type = std::filesystem::symlink_status(path, ec).type();
+    if (type == std::filesystem::file_type::not_found) return NameState::Free;
+    if (ec) return NameState::Taken;
+    // A link, pipe or device where our file would go: never stepped over
+    // silently, as what the user meant there cannot be told.
+    if (type == std::filesystem::file_type::regular || type == std::filesystem::file_type::directory)
+        return NameState::Taken;
+    return NameState::Blocked;
+}
+
+// The candidate path for MakeOutputPath; blocked when a link, pipe or
+// device holds the first free-looking candidate.
+std::string FindOutputPath(const std::string& TypeText, std::string NameText, bool& blocked);
+
+// Removes the file a failed or refused writer began. A file that stays is
+// an error of its own, reported, so the next write does not quietly move on
+// to the next name.
+bool RemoveBegunFile(const std::string& path) {
+    if (g_state.CreatedPath != path) return true;
+    g_state.CreatedPath.clear();
+    const FileError e = platform::DeleteFile(path);
+    if (!e.number || e.number == platform::kErrPathNotFound) return true;
+    RecordError(e);
+    g_state.LastErrorDescription =
+        "The partly written file\r\n" + path + "\r\ncould not be deleted: " + e.description;
+    return false;
+}
+
 }  // namespace
 
 EngineState& State() { return g_state; }
@@ -279,6 +397,9 @@ bool ExtractResources(std::string& FilePath, const ResTypes& Types, IResOwner* O
     g_state.Owner = Owner;
     g_state.DestFolder = platform::AddBackslash(DestFolder);
     g_state.SourceFile = FilePath;
+    std::error_code ec;
+    const uint64_t fileSize = std::filesystem::file_size(FilePath, ec);
+    g_outputLimit = std::max<uint64_t>(kMinOutputLimit, ec ? 0 : fileSize * 16);
 
     HMODULE module = platform::LoadLibraryExA(FilePath.c_str(), nullptr, platform::LOAD_LIBRARY_AS_DATAFILE);
     if (module) {
@@ -299,9 +420,8 @@ bool EnumResTypeProc(HMODULE hModule, const ResId& Type, intptr_t) {
 
 bool EnumResNameProc(HMODULE hModule, const ResId& Type, const ResId& Name, intptr_t) {
     const std::string typeText = TextOf(Type);
-    const std::string nameText = TextOf(Name);
     int32_t kind = KindOfTypeText(typeText);
-    const bool ok = SaveResource(hModule, typeText, nameText);
+    const bool ok = SaveResource(hModule, typeText, Name);
     if (ok && g_state.Owner) {
         ResName value = Name.IsIntResource() ? ResName(static_cast<int32_t>(Name.id)) : ResName(Name.name);
         g_state.Owner->ResFound(kind, value);
@@ -309,27 +429,50 @@ bool EnumResNameProc(HMODULE hModule, const ResId& Type, const ResId& Name, intp
     return g_state.LastError == 0;
 }
 
-bool SaveResource(HMODULE hModule, const std::string& TypeText, const std::string& NameText) {
-    std::string path = MakeOutputPath(TypeText, NameText);
+namespace {
+
+void ShowWriteError() {
+    if (!IsBlank(g_state.LastErrorDescription))
+        platform::MsgBox(g_state.LastErrorDescription, platform::MsgButtons::OK, platform::MsgIcon::Critical);
+}
+
+// Whatever way a resource's write ends, the folder's new time is our own.
+struct OwnWriteNote {
+    std::string folder;
+    ~OwnWriteNote() { NoteOwnWrite(folder); }
+};
+
+}  // namespace
+
+bool SaveResource(HMODULE hModule, const std::string& TypeText, const ResId& Name) {
+    const std::string NameText = TextOf(Name);
+    bool blocked = false;
+    std::string path = FindOutputPath(TypeText, NameText, blocked);
+    const OwnWriteNote note{GetFolderPath(path)};
     int renames = 0;
     for (;;) {
         g_state.LastError = 0;
         g_state.LastErrorDescription.clear();
         g_state.CreatedPath.clear();
-        bool ok;
-        if (TypeText == "2")
-            ok = SaveBitmap(hModule, path, NameText);
+        bool ok = false;
+        if (blocked)
+            RecordError(kAccessError);
+        else if (TypeText == "2")
+            ok = SaveBitmap(hModule, path, Name);
         else if (TypeText == "12")
-            ok = SaveCursorGroup(hModule, path, NameText);
+            ok = SaveCursorGroup(hModule, path, Name);
         else if (TypeText == "14")
-            ok = SaveIconGroup(hModule, path, NameText);
+            ok = SaveIconGroup(hModule, path, Name);
         else
-            ok = SaveRawResource(hModule, path, TypeText, NameText);
+            ok = SaveRawResource(hModule, path, TypeText, Name);
 
         if (g_state.LastError == 0) {
-            // A refused resource wrote nothing: an index line would name a
+            // A refused resource leaves nothing: an index line would name a
             // file that does not exist, or the file the next resource takes.
-            if (!ok) return false;
+            if (!ok) {
+                if (!RemoveBegunFile(path)) ShowWriteError();
+                return false;
+            }
             // The resource's own file is complete; its index line follows. A
             // failing append stops this program file like a writer's error,
             // but keeps the written file and its count.
@@ -342,8 +485,7 @@ bool SaveResource(HMODULE hModule, const std::string& TypeText, const std::strin
             }
             if (e.number) {
                 RecordError(e);
-                if (e.number != platform::kErrDiskFull && !IsBlank(e.description))
-                    platform::MsgBox(e.description, platform::MsgButtons::OK, platform::MsgIcon::Critical);
+                if (e.number != platform::kErrDiskFull) ShowWriteError();
             }
             return ok;
         }
@@ -351,31 +493,30 @@ bool SaveResource(HMODULE hModule, const std::string& TypeText, const std::strin
         if (g_state.LastError == platform::kErrFileAlreadyExists && ++renames < kMaxNameRetries) {
             // Something appeared at the name since it was chosen: take the
             // next free one instead of writing over it.
-            path = MakeOutputPath(TypeText, NameText);
+            path = FindOutputPath(TypeText, NameText, blocked);
             continue;
         }
 
         // A failed write leaves no half file: remove what was written, but
         // only from a file this writer created itself.
-        if (g_state.CreatedPath == path && platform::PathFileExistsA(path)) platform::DeleteFile(path);
+        if (!RemoveBegunFile(path)) {
+            ShowWriteError();
+            return false;
+        }
         if (g_state.LastError == platform::kErrDiskFull) {
             if (platform::MsgBox(kDiskFullPrompt, platform::MsgButtons::RetryCancel,
                                  platform::MsgIcon::Critical) == platform::MsgResult::Retry)
                 continue;
             return ok;
         }
-
-        if (!IsBlank(g_state.LastErrorDescription))
-            platform::MsgBox(g_state.LastErrorDescription, platform::MsgButtons::OK, platform::MsgIcon::Critical);
+        ShowWriteError();
         return ok;
     }
 }
 
-std::vector<uint8_t> LoadResourceData(HMODULE hModule, const std::string& TypeText, const std::string& NameText) {
+std::vector<uint8_t> LoadResourceData(HMODULE hModule, const ResId& Type, const ResId& Name) {
     std::vector<uint8_t> out;
-    const ResId name = IdFromText(NameText);
-    const ResId type = IdFromText(TypeText);
-    platform::HRSRC res = platform::FindResourceA(hModule, name, type);
+    platform::HRSRC res = platform::FindResourceA(hModule, Name, Type);
     if (!res) return out;
     platform::HGLOBAL handle = platform::LoadResource(hModule, res);
     if (handle) {
@@ -406,11 +547,19 @@ std::string GetExtension(std::string_view Text) {
 std::string GetFolderPath(std::string_view Path) { return platform::TrimAtNull(platform::PathRemoveFileSpecA(Path)); }
 
 std::string MakeOutputPath(const std::string& TypeText, std::string NameText) {
+    bool blocked = false;
+    return FindOutputPath(TypeText, std::move(NameText), blocked);
+}
+
+namespace {
+
+std::string FindOutputPath(const std::string& TypeText, std::string NameText, bool& blocked) {
+    blocked = false;
     CleanFileName(NameText);
     const std::string file = platform::PathFindFileNameA(g_state.SourceFile);
     const int kind = KindOfTypeText(TypeText);
     const bool html = TypeText == "23";
-    const std::string folder = g_state.DestFolder + kKinds[kind].folder + platform::kPathSep;
+    const std::string folder = g_state.DestFolder + kKinds[kind].folder;
     std::string stem = html ? StripExtension(NameText) : std::string();
     std::string ext = html ? GetExtension(NameText) : std::string(kKinds[kind].extension);
     if (ext.size() > 32) {
@@ -418,20 +567,33 @@ std::string MakeOutputPath(const std::string& TypeText, std::string NameText) {
         stem = NameText;
         ext.clear();
     }
-    for (unsigned n = 1;; ++n) {
+    const std::string whole = html ? file + " - " + stem : file;
+    FolderNames* names = NamesOf(folder);
+    unsigned* remembered = nullptr;
+    if (names) {
+        auto [it, added] = names->next.try_emplace(whole + '/' + ext, 1u);
+        g_rememberedNames += added;
+        remembered = &it->second;
+    }
+    for (unsigned n = remembered ? *remembered : 1;; ++n) {
         const std::string suffix = n == 1 ? std::string() : " (" + std::to_string(n) + ")";
         // The front of the name gives way when the whole would be too long
         // for the file system; suffix and extension always stay.
         const std::string tail = suffix + ext;
-        std::string front = html ? file + " - " + stem : file;
-        front = CutUtf8(std::move(front), tail.size() < kMaxFileName ? kMaxFileName - tail.size() : 0);
-        const std::string path = folder + front + tail;
-        if (!platform::PathFileExistsA(path)) return path;
+        const std::string front = CutUtf8(whole, tail.size() < kMaxFileName ? kMaxFileName - tail.size() : 0);
+        const std::string path = folder + platform::kPathSep + front + tail;
+        const NameState state = StateOfName(path);
+        if (state == NameState::Taken) continue;
+        if (remembered) *remembered = n;
+        blocked = state == NameState::Blocked;
+        return path;
     }
 }
 
+}  // namespace
+
 std::string IndexLine(const std::string& Path, const std::string& TypeText, const std::string& NameText) {
-    return platform::PathFindFileNameA(Path) + " - SOURCE FILE = " + IndexSafe(g_state.SourceFile) +
+    return IndexSafe(platform::PathFindFileNameA(Path)) + " - SOURCE FILE = " + IndexSafe(g_state.SourceFile) +
            " RESOURCE TYPE = " + TypeText + " RESOURCE NAME = " + IndexSafe(NameText) + "\r\n";
 }
 
@@ -499,8 +661,8 @@ std::vector<uint8_t> BuildBitmapFile(const std::vector<uint8_t>& dib) {
     return out;
 }
 
-bool SaveBitmap(HMODULE hModule, const std::string& Path, const std::string& NameText) {
-    const std::vector<uint8_t> data = LoadResourceData(hModule, "2", NameText);
+bool SaveBitmap(HMODULE hModule, const std::string& Path, const ResId& Name) {
+    const std::vector<uint8_t> data = LoadResourceData(hModule, ResId::Int(2), Name);
     if (!IsArrayDimmed(data)) return false;
     const std::vector<uint8_t> header = BuildBitmapFile(data);
     if (header.empty()) return false;
@@ -508,21 +670,20 @@ bool SaveBitmap(HMODULE hModule, const std::string& Path, const std::string& Nam
     return WriteOutput(Path, pieces);
 }
 
-bool SaveRawResource(HMODULE hModule, const std::string& Path, const std::string& TypeText,
-                     const std::string& NameText) {
-    const std::vector<uint8_t> data = LoadResourceData(hModule, TypeText, NameText);
+bool SaveRawResource(HMODULE hModule, const std::string& Path, const std::string& TypeText, const ResId& Name) {
+    const std::vector<uint8_t> data = LoadResourceData(hModule, TypeIdFromText(TypeText), Name);
     if (!IsArrayDimmed(data)) return false;
     return WriteOutput(Path, std::span<const uint8_t>(data));
 }
 
 // ---- Icon and cursor groups -----------------------------------------------
 
-bool SaveIconGroup(HMODULE hModule, const std::string& Path, const std::string& NameText) {
-    const std::vector<uint8_t> group = LoadResourceData(hModule, "14", NameText);
+bool SaveIconGroup(HMODULE hModule, const std::string& Path, const ResId& Name) {
+    const std::vector<uint8_t> group = LoadResourceData(hModule, ResId::Int(14), Name);
     const int count = GroupCount(group, 1);
     if (count < 0) return false;
 
-    MemberCache members(hModule, "3");
+    MemberCache members(hModule, kRtIcon);
     GroupHead file(group, count);
     for (int j = 0; j < count; ++j) {
         const std::size_t e = 6 + 14 * static_cast<std::size_t>(j);
@@ -539,42 +700,47 @@ bool SaveIconGroup(HMODULE hModule, const std::string& Path, const std::string& 
         if (!IsArrayDimmed(image)) return false;
         // Size and offset describe the image as written, so a group entry
         // that disagrees with its member cannot misplace the images.
-        if (!file.Add(group[e], group[e + 1], colours, 1, bpp, id, image.size(), image.size())) return false;
+        const std::size_t length = MemberLength(image.size(), size);
+        if (!file.Add(group[e], group[e + 1], colours, 1, bpp, id, image.size(), length, length)) return false;
     }
     return WriteGroupFile(Path, file.head, members, file.images, 0);
 }
 
-bool SaveCursorGroup(HMODULE hModule, const std::string& Path, const std::string& NameText) {
-    const std::vector<uint8_t> group = LoadResourceData(hModule, "12", NameText);
+bool SaveCursorGroup(HMODULE hModule, const std::string& Path, const ResId& Name) {
+    const std::vector<uint8_t> group = LoadResourceData(hModule, ResId::Int(12), Name);
     const int count = GroupCount(group, 2);
     if (count < 0) return false;
 
-    MemberCache members(hModule, "1");
+    MemberCache members(hModule, kRtCursor);
     GroupHead file(group, count);
     for (int j = 0; j < count; ++j) {
         const std::size_t e = 6 + 14 * static_cast<std::size_t>(j);
         const uint16_t id = U16(group, e + 12);
         const std::vector<uint8_t>& image = members.Get(id);
-        // Hotspot plus at least one byte of image.
-        if (image.size() < 5) return false;
         const int width = static_cast<int16_t>(U16(group, e));
-        const int doubled = static_cast<int16_t>(U16(group, e + 2));
+        const int height2 = static_cast<int16_t>(U16(group, e + 2));
         const uint16_t planes = U16(group, e + 4);
         const int32_t size = static_cast<int32_t>(U32(group, e + 8));
-        if (width <= 0 || width > 255) return false;
-        if (doubled <= 0 || doubled > 127) return false;
+        const std::size_t length = MemberLength(image.size(), size);
+        // Hotspot plus at least one byte of image.
+        if (length < 5) return false;
+        // Up to 256 pixels; groups store the height doubled or not.
+        if (width <= 0 || width > 256) return false;
+        if (height2 <= 0 || height2 > 512) return false;
         if (planes != 1 || size <= 0) return false;
         // The image's own header knows its height (both masks, so halved);
-        // groups that store the height undoubled would give half the size.
-        int height = doubled / 2;
-        if (image.size() >= 4 + 16) {
+        // failing that, the group's height taken as doubled.
+        int height = height2 / 2;
+        if (length >= 4 + 16) {
             const uint32_t biSize = U32(image, 4);
             const int32_t biHeight = static_cast<int32_t>(U32(image, 12));
-            if ((biSize == 40 || biSize == 108 || biSize == 124) && biHeight / 2 >= 1 && biHeight / 2 <= 255)
+            if ((biSize == 40 || biSize == 108 || biSize == 124) && biHeight / 2 >= 1 && biHeight / 2 <= 256)
                 height = biHeight / 2;
         }
+        if (height < 1 || height > 256) return false;
+        // 256 pixels is written as 0, as the directory's byte says.
         if (!file.Add(static_cast<uint8_t>(width), static_cast<uint8_t>(height), 2, U16(image, 0), U16(image, 2), id,
-                      image.size(), image.size() - 4))
+                      image.size(), length, length - 4))
             return false;
     }
     return WriteGroupFile(Path, file.head, members, file.images, 4);

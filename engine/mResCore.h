@@ -40,16 +40,19 @@ bool EnumResTypeProc(platform::HMODULE hModule, const platform::ResId& Type, int
 bool EnumResNameProc(platform::HMODULE hModule, const platform::ResId& Type,
                      const platform::ResId& Name, intptr_t Param);
 
-// Writes one resource; true when its writer wrote a complete file.
-bool SaveResource(platform::HMODULE hModule, const std::string& TypeText, const std::string& NameText);
+// Writes one resource; true when its writer wrote a complete file. The name
+// keeps the identity it was enumerated with: a string of digits stays a string.
+bool SaveResource(platform::HMODULE hModule, const std::string& TypeText, const platform::ResId& Name);
 
 // The bytes of one resource; empty ("no bounds") when it cannot be found or
-// loaded. A NameText of decimal digits is looked up as that integer ID.
-std::vector<uint8_t> LoadResourceData(platform::HMODULE hModule, const std::string& TypeText,
-                                      const std::string& NameText);
+// loaded.
+std::vector<uint8_t> LoadResourceData(platform::HMODULE hModule, const platform::ResId& Type,
+                                      const platform::ResId& Name);
 inline bool IsArrayDimmed(const std::vector<uint8_t>& data) { return !data.empty(); }
 
-// The full path of a file that does not exist yet in the kind's folder.
+// The full path of a file that does not exist yet in the kind's folder. The
+// number each base name reached is remembered per folder for the run, so
+// the cost does not grow with the files already there.
 std::string MakeOutputPath(const std::string& TypeText, std::string NameText);
 // Appends the resource's line to the index of the folder holding Path.
 platform::FileError WriteIndexEntry(const std::string& Path, const std::string& TypeText,
@@ -63,13 +66,15 @@ std::string GetExtension(std::string_view Text);
 std::string GetFolderPath(std::string_view Path);
 
 // Writers: true when a complete file was written; false with LastError 0
-// when the data is missing or refused; false with LastError set when a file
-// operation failed.
-bool SaveBitmap(platform::HMODULE hModule, const std::string& Path, const std::string& NameText);
+// when the data is missing or refused (a file begun is left for SaveResource
+// to remove); false with LastError set when a file operation failed. What one
+// resource writes stays within 64 MB or 16 times the program file's size,
+// whichever is larger; a resource that would pass it is refused.
+bool SaveBitmap(platform::HMODULE hModule, const std::string& Path, const platform::ResId& Name);
 bool SaveRawResource(platform::HMODULE hModule, const std::string& Path, const std::string& TypeText,
-                     const std::string& NameText);
-bool SaveIconGroup(platform::HMODULE hModule, const std::string& Path, const std::string& NameText);
-bool SaveCursorGroup(platform::HMODULE hModule, const std::string& Path, const std::string& NameText);
+                     const platform::ResId& Name);
+bool SaveIconGroup(platform::HMODULE hModule, const std::string& Path, const platform::ResId& Name);
+bool SaveCursorGroup(platform::HMODULE hModule, const std::string& Path, const platform::ResId& Name);
 
 // The file contents the writers produce, from resource bytes alone; empty
 // when refused. Exposed so the byte layout can be checked without a module.

@@ -122,11 +122,13 @@ FileError WriteNewFile(const std::string& path, std::span<const uint8_t> data, b
 
 FileError AppendLine(const std::string& path, std::string_view text) {
     if (const FaultDecision fault = Ask(FileOp::Append, path); fault.err) return Err(fault.err);
+    // Not blocking: a pipe at the index's name must not hang the scan; it,
+    // a device or a link is refused below.
     int fd;
     do {
-        fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0666);
+        fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return Err(errno);
+    if (fd < 0) return Err(errno == ELOOP || errno == ENXIO ? EISDIR : errno);
     struct stat st {};
     const bool sized = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     if (!sized) {

@@ -60,11 +60,14 @@ protected:
 TEST_F(FixtureRun, WritesEveryKindWithItsIndex) {
     const auto r = Extract();
     ASSERT_EQ(r.status, 0) << r.out;
-    // The 64-pixel cursor is refused (taller than a cursor entry can say),
-    // and the digits-only name "123" is looked up as the ID 123, which the
-    // module does not have.
+    // Every resource of the six kinds, the 64-pixel cursor and the bitmap
+    // under the string name "123" (the module has no ID 123) included.
     EXPECT_EQ(r.out,
-              "Bitmap: 8\nIcon: 2\nCursor: 2\nAnimated cursor: 1\nVideo (AVI): 1\nWeb page: 4\n");
+              "Bitmap: 9\nIcon: 2\nCursor: 3\nAnimated cursor: 1\nVideo (AVI): 1\nWeb page: 4\n");
+    EXPECT_NE(ReadFile(dest / "Bitmaps" / "__index.txt")
+                  .find("kinds.dll.bmp - SOURCE FILE = " + std::string(LOOMVALE_FIXTURES) +
+                        "/kinds.dll RESOURCE TYPE = 2 RESOURCE NAME = 123\r\n"),
+              std::string::npos);
     const std::string web = ReadFile(dest / "Web pages" / "__index.txt");
     EXPECT_NE(web.find("kinds.dll - IMG_LOGO.GIF - SOURCE FILE = "), std::string::npos);
     EXPECT_NE(web.find(" RESOURCE TYPE = 23 RESOURCE NAME = IMG/LOGO.GIF\r\n"), std::string::npos);
@@ -79,7 +82,7 @@ TEST_F(FixtureRun, WritesEveryKindWithItsIndex) {
     // A second run into the same destination never overwrites: the counter moves on.
     ASSERT_EQ(Extract("--types html").status, 0);
     EXPECT_TRUE(fs::exists(dest / "Web pages" / "kinds.dll - ABOUT (2).HTM"));
-    EXPECT_FALSE(fs::exists(dest / "Bitmaps" / "kinds.dll (9).bmp"));
+    EXPECT_FALSE(fs::exists(dest / "Bitmaps" / "kinds.dll (10).bmp"));
 }
 
 TEST_F(FixtureRun, ImagesOpenInAnIndependentDecoder) {
@@ -98,13 +101,14 @@ TEST_F(FixtureRun, ImagesOpenInAnIndependentDecoder) {
     std::string all;
     for (const auto& s : seen) all += s;
     // The bit-field bitmaps decode to their real size: the pixel offset skips the masks.
-    EXPECT_NE(all.find("kinds.dll (7).bmp: BMP3 6x6"), std::string::npos) << all;
-    EXPECT_NE(all.find("kinds.dll (8).bmp: BMP3 5x5"), std::string::npos) << all;
-    EXPECT_NE(all.find("kinds.dll (3).bmp: BMP3 8x4 4"), std::string::npos) << all;
+    EXPECT_NE(all.find("kinds.dll (8).bmp: BMP3 6x6"), std::string::npos) << all;
+    EXPECT_NE(all.find("kinds.dll (9).bmp: BMP3 5x5"), std::string::npos) << all;
+    EXPECT_NE(all.find("kinds.dll (4).bmp: BMP3 8x4 4"), std::string::npos) << all;
     // Four images, the last a 256-pixel PNG.
     EXPECT_NE(all.find("256x256"), std::string::npos) << all;
     // Cursor with two images: both decode at their own size.
-    EXPECT_NE(all.find("kinds.dll (2).cur: CUR 16x16"), std::string::npos) << all;
+    EXPECT_NE(all.find("kinds.dll (3).cur: CUR 16x16"), std::string::npos) << all;
+    EXPECT_NE(all.find("kinds.dll (2).cur: CUR 64x64"), std::string::npos) << all;
     EXPECT_NE(all.find("CUR 32x32"), std::string::npos) << all;
 }
 

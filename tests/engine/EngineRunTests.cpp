@@ -1,5 +1,7 @@
 // Whole scans: output names, index lines, selection, write failures and the disk-full dialog.
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include "TestUtil.h"
 
@@ -25,16 +27,40 @@ TEST_F(RunTest, NamesAndIndexLinesAcrossRuns) {
     EXPECT_EQ(owner.found[1].kind, engine::RES_BITMAP);
     EXPECT_EQ(std::get<std::string>(owner.found[0].name), "LOGO");
     EXPECT_EQ(std::get<int32_t>(owner.found[1].name), 130);
-    // The string name "123" is looked up as the integer ID 123: both give its bitmap.
-    Run(Module("b.exe", {R(2, "123", Dib(2, 2, 24)), R(2, 123, Dib(3, 3, 24))}), AllKinds());
-    EXPECT_EQ(ReadFile(dest / "Bitmaps/b.exe.bmp"), ReadFile(dest / "Bitmaps/b.exe (2).bmp"));
-    EXPECT_EQ(G32(ReadFile(dest / "Bitmaps/b.exe.bmp"), 18), 3u);
+    // Names made of digits stay strings beside the IDs with the same digits;
+    // each writes its own bitmap (the width tells which).
+    owner.found.clear();
+    Run(Module("b.exe", {R(2, "123", Dib(2, 2, 24)), R(2, "0123", Dib(4, 4, 24)), R(2, 123, Dib(3, 3, 24)),
+                         R(2, "7", Dib(5, 5, 24))}), AllKinds());
+    const std::pair<const char*, uint32_t> widths[] = {{"b.exe.bmp", 4}, {"b.exe (2).bmp", 2}, {"b.exe (3).bmp", 5},
+                                                       {"b.exe (4).bmp", 3}};
+    for (const auto& [file, width] : widths) EXPECT_EQ(G32(ReadFile(dest / "Bitmaps" / file), 18), width) << file;
+    ASSERT_EQ(owner.found.size(), 4u);
+    EXPECT_EQ(std::get<std::string>(owner.found[1].name), "123");
+    EXPECT_EQ(std::get<int32_t>(owner.found[3].name), 123);
+}
+
+TEST_F(RunTest, NamesStayTodaysWhateverTheFolderHeld) {
+    // The number each name reached is remembered; files removed between
+    // runs make their names free again, as a fresh count would find.
+    const std::string mod = Module("a.exe", {R(2, 1, Dib(2, 2, 24)), R(2, 2, Dib(2, 2, 24))});
+    Run(mod, AllKinds());
+    Run(mod, AllKinds());
+    EXPECT_EQ(Files("Bitmaps"), (Names{"__index.txt", "a.exe (2).bmp", "a.exe (3).bmp", "a.exe (4).bmp", "a.exe.bmp"}));
+    ::usleep(20000);  // the folder's time must move past our last write
+    fs::remove(dest / "Bitmaps/a.exe.bmp");
+    fs::remove(dest / "Bitmaps/a.exe (3).bmp");
+    { std::ofstream(dest / "Bitmaps/a.exe (5).bmp") << "theirs"; }
+    Run(mod, AllKinds());
+    Run(Module("a.exe", {R(2, 1, Dib(2, 2, 24))}), AllKinds());
+    EXPECT_EQ(Files("Bitmaps"), (Names{"__index.txt", "a.exe (2).bmp", "a.exe (3).bmp", "a.exe (4).bmp",
+                                       "a.exe (5).bmp", "a.exe (6).bmp", "a.exe.bmp"}));
+    EXPECT_EQ(ReadText(dest / "Bitmaps/a.exe (5).bmp"), "theirs");
 }
 
 TEST_F(RunTest, TakenNamesAreSkippedNeverOverwritten) {
     fs::create_directory(dest / "Icons/a.exe.ico");                    // a folder named like the first candidate,
     { std::ofstream(dest / "Icons/a.exe (2).ico") << "keep"; }         // a file from elsewhere
-    fs::create_symlink("/nonexistent", dest / "Icons/a.exe (3).ico");  // and a dangling link
     const Bytes img = IconImage(16, 16);
     // Someone else creates the chosen cursor file just before we do.
     platform::SetFileFaultHook([&](platform::FileOp op, const std::string& p) {
@@ -44,7 +70,7 @@ TEST_F(RunTest, TakenNamesAreSkippedNeverOverwritten) {
     EXPECT_FALSE(Run(Module("a.exe", {R(14, 1, IconGroup({{16, 16, 0, 1, 32, uint32_t(img.size()), 5}})), R(3, 5, img),
                                       R(21, 1, Bytes{1, 2, 3})}), AllKinds()));
     EXPECT_EQ(ReadText(dest / "Icons/a.exe (2).ico"), "keep");
-    EXPECT_TRUE(fs::is_regular_file(dest / "Icons/a.exe (4).ico"));
+    EXPECT_TRUE(fs::is_regular_file(dest / "Icons/a.exe (3).ico"));
     EXPECT_EQ(ReadText(dest / "Animated Cursors/a.exe.ani"), "theirs");
     EXPECT_EQ(ReadFile(dest / "Animated Cursors/a.exe (2).ani"), (Bytes{1, 2, 3}));
     EXPECT_NE(ReadText(dest / "Animated Cursors/__index.txt").find("a.exe (2).ani - "), std::string::npos);
@@ -70,7 +96,59 @@ TEST_F(RunTest, WebPageNames) {
     // The index keeps the name as enumerated; control characters cannot split it.
     const std::string index = ReadText(dest / "Web pages/__index.txt");
     EXPECT_NE(index.find("IMG_LOGO.GIF - SOURCE FILE = " + mod + " RESOURCE TYPE = 23 RESOURCE NAME = IMG/LOGO.GIF\r\n"), index.npos);
-    EXPECT_NE(index.find("RESOURCE NAME = a_b:c\r\n"), index.npos);
+    EXPECT_NE(index.find("RESOURCE NAME = a\u2409b:c\r\n"), index.npos);
+}
+
+TEST_F(RunTest, ControlCharactersNeverSplitAnIndexLine) {
+    const std::string name = "evil\nname\x1b[31m\x7f\u0085.exe";
+    Run(Module(name, {R(2, "X\r\nY", Dib(2, 2, 24))}), AllKinds());
+    const std::string index = ReadText(dest / "Bitmaps/__index.txt");
+    EXPECT_EQ(std::count(index.begin(), index.end(), '\n'), 1) << index;
+    const std::string shown = "evil\u240Aname\u241B[31m\u2421<U+0085>.exe";
+    EXPECT_EQ(index, shown + ".bmp - SOURCE FILE = " + (root / "apps").string() + "/" + shown +
+                         " RESOURCE TYPE = 2 RESOURCE NAME = X\u240D\u240AY\r\n");
+    EXPECT_TRUE(fs::exists(dest / "Bitmaps" / (name + ".bmp")));  // the file keeps its name
+}
+
+TEST_F(RunTest, DestinationsThatAreNotFilesAreNeverWrittenThrough) {
+    // Each row: a fresh destination, something odd at the bitmap's name or
+    // at the index, one bitmap to write. No hang, nothing written through,
+    // the access error box, the scan of the file stopped.
+    const fs::path outside = root / "outside.txt";
+    const struct Row {
+        const char* what;
+        const char* at;  // below Bitmaps
+        std::function<void(const fs::path&)> make;
+        bool fileWritten;
+    } rows[] = {
+        {"link to a file at the name", "a.exe.bmp", [&](const fs::path& p) { fs::create_symlink(outside, p); }, false},
+        {"dangling link at the name", "a.exe.bmp", [&](const fs::path& p) { fs::create_symlink(root / "gone", p); }, false},
+        {"pipe at the name", "a.exe.bmp", [](const fs::path& p) { ::mkfifo(p.c_str(), 0666); }, false},
+        {"device at the name", "a.exe.bmp", [](const fs::path& p) { ::mknod(p.c_str(), S_IFCHR | 0666, makedev(1, 3)); }, false},
+        {"pipe as the index", "__index.txt", [](const fs::path& p) { ::mkfifo(p.c_str(), 0666); }, true},
+        {"link as the index", "__index.txt", [&](const fs::path& p) { fs::create_symlink(outside, p); }, true},
+        {"device as the index", "__index.txt", [](const fs::path& p) { ::mknod(p.c_str(), S_IFCHR | 0666, makedev(1, 3)); }, true},
+    };
+    const std::string mod = Module("a.exe", {R(2, 1, Dib(2, 2, 24)), R(2, 2, Dib(2, 2, 24))});
+    int i = 0;
+    for (const auto& r : rows) {
+        const fs::path d = root / ("d" + std::to_string(i++));
+        fs::create_directories(d / "Bitmaps");
+        { std::ofstream(outside) << "keep"; }
+        r.make(d / "Bitmaps" / r.at);
+        if (!fs::exists(fs::symlink_status(d / "Bitmaps" / r.at))) {
+            ADD_FAILURE() << r.what << ": could not be made";
+            continue;
+        }
+        box.prompts.clear(), owner.found.clear();
+        EXPECT_TRUE(Run(mod, AllKinds(), d.string())) << r.what;
+        EXPECT_EQ(box.prompts, Names{"Path/File access error"}) << r.what;
+        EXPECT_EQ(ReadText(outside), "keep") << r.what;
+        EXPECT_FALSE(fs::exists(root / "gone")) << r.what;
+        EXPECT_EQ(fs::is_regular_file(fs::symlink_status(d / "Bitmaps/a.exe.bmp")), r.fileWritten) << r.what;
+        EXPECT_FALSE(fs::exists(d / "Bitmaps/a.exe (2).bmp")) << r.what;
+        EXPECT_EQ(owner.found.size(), r.fileWritten ? 1u : 0u) << r.what;
+    }
 }
 
 TEST_F(RunTest, OnlySelectedKindsAreEnumerated) {
@@ -135,6 +213,19 @@ TEST_F(RunTest, OtherErrorsShowTheirDescriptionOnceAndStopTheFile) {
     EXPECT_TRUE(fs::exists(dest / "Animated Cursors/b.exe.ani"));
     EXPECT_FALSE(fs::exists(dest / "Animated Cursors/b.exe (2).ani"));
     EXPECT_EQ(owner.found.size(), 1u);
+    // A partly written file that cannot be removed is reported, and the
+    // next resource does not go on to the next name.
+    box.prompts.clear();
+    platform::SetFileFaultHook([n = 0](platform::FileOp op, const std::string&) mutable {
+        return platform::FaultDecision{op == platform::FileOp::Delete ? EACCES
+                                       : op == platform::FileOp::Write && ++n == 1 ? EIO : 0};
+    });
+    EXPECT_TRUE(Run(Module("c.exe", {R(21, 1, {1}), R(21, 2, {2})}), AllKinds()));
+    const std::string path = (dest / "Animated Cursors/c.exe.ani").string();
+    EXPECT_EQ(box.prompts, Names{"The partly written file\r\n" + path + "\r\ncould not be deleted: Path/File access error"});
+    EXPECT_TRUE(fs::exists(path));
+    EXPECT_FALSE(fs::exists(dest / "Animated Cursors/c.exe (2).ani"));
+    EXPECT_EQ(engine::State().LastError, 75);
 }
 
 TEST_F(RunTest, MissingKindFolderShowsOnlyWhenSomethingIsWritten) {

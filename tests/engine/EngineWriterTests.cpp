@@ -97,11 +97,15 @@ TEST_F(WriterTest, BitmapsAndRawResources) {
 }
 
 TEST_F(WriterTest, IconDirectoryDescribesTheImagesWritten) {
-    // The group claims sizes its members do not have; the file must still
-    // point at each image. Member IDs past 32767 are still integers.
+    // The first member is stored padded past its group figure: only the
+    // figure's bytes are its image. The second is stored shorter than its
+    // figure: its stored bytes, never more. Member IDs past 32767 are
+    // still integers.
     const Bytes big = IconImage(16, 16), small = IconImage(8, 8);
-    Run(Module("a.exe", {R(14, "MAIN", IconGroup({{16, 16, 0, 1, 32, 100, 1}, {8, 8, 0, 1, 32, 5000, 40000}})),
-                         R(3, 1, big), R(3, 40000, small)}), Only(engine::RES_ICON));
+    Bytes padded = big;
+    padded.resize(big.size() + 13, 0xEE);
+    Run(Module("a.exe", {R(14, "MAIN", IconGroup({{16, 16, 0, 1, 32, uint32_t(big.size()), 1}, {8, 8, 0, 1, 32, 5000, 40000}})),
+                         R(3, 1, padded), R(3, 40000, small)}), Only(engine::RES_ICON));
     const Bytes f = ReadFile(dest / "Icons/a.exe.ico");
     ASSERT_EQ(f.size(), 38 + big.size() + small.size());
     EXPECT_EQ(G32(f, 2), 1u | 2u << 16);  // icon type, two images
@@ -131,11 +135,12 @@ TEST_F(WriterTest, GroupsRefusedAsAWhole) {
         IconGroup({}), truncated, Bytes{0, 0, 1},
     };
     const Bytes cursors[] = {
-        CursorGroup({{32, 128, 1, 1, 308, 1}}),  // taller than 63
-        CursorGroup({{0, 64, 1, 1, 308, 1}}),   CursorGroup({{256, 64, 1, 1, 308, 1}}),
+        CursorGroup({{32, 514, 1, 1, 308, 1}}),  // taller than 256 even halved
+        CursorGroup({{0, 64, 1, 1, 308, 1}}),   CursorGroup({{257, 64, 1, 1, 308, 1}}),
         CursorGroup({{32, 64, 2, 1, 308, 1}}),  CursorGroup({{32, 64, 1, 1, 0, 1}}),
         CursorGroup({{32, 64, 1, 1, 308, 9}}),   // member missing
         CursorGroup({{32, 64, 1, 1, 308, 2}}),   // member of four bytes
+        CursorGroup({{32, 64, 1, 1, 4, 1}}),     // figure leaves no image
     };
     std::vector<Res> res{R(3, 1, img), R(1, 1, CursorMember(32, 32, 1, 1)), R(1, 2, Bytes{1, 2, 3, 4})};
     for (const auto& g : icons) res.push_back(R(14, uint16_t(res.size()), g));
@@ -180,6 +185,52 @@ TEST_F(WriterTest, MembersSharingOneLargeImageAreNotAllHeldAtOnce) {
     for (int i = 0; i < n; ++i) {
         EXPECT_EQ(G32(f, 6 + 16 * i + 12), first + i * big.size());
         EXPECT_TRUE(std::equal(big.begin(), big.begin() + 64, f.begin() + first + i * big.size())) << i;
+    }
+}
+
+TEST_F(WriterTest, AGroupListingOneMemberThousandsOfTimesIsRefused) {
+    // 30,000 entries of one 9.6 KB image would write 288 MB from a module
+    // of a few hundred KB; the scan goes on with the next resource.
+    const Bytes img = IconImage(48, 48);
+    ASSERT_GT(img.size(), 9000u);
+    const std::vector<IconEntry> many(30000, IconEntry{48, 48, 0, 1, 32, uint32_t(img.size()), 1});
+    const std::vector<IconEntry> some(100, IconEntry{48, 48, 0, 1, 32, uint32_t(img.size()), 1});
+    EXPECT_FALSE(Run(Module("a.exe", {R(14, 1, IconGroup(many)), R(14, 2, IconGroup(some)), R(3, 1, img)}),
+                     Only(engine::RES_ICON)));
+    EXPECT_EQ(Files("Icons"), (std::vector<std::string>{"__index.txt", "a.exe.ico"}));
+    EXPECT_EQ(ReadFile(dest / "Icons/a.exe.ico").size(), 6 + 100 * (16 + img.size()));
+    ASSERT_EQ(owner.found.size(), 1u);
+    EXPECT_EQ(std::get<int32_t>(owner.found[0].name), 2);
+}
+
+TEST_F(WriterTest, CursorsUpTo256PixelsInEitherHeightForm) {
+    // Each row a group of one member; the height comes from the member.
+    struct Row { const char* what; uint16_t size, groupHeight; const char* decoded; };
+    const Row rows[] = {
+        {"64 doubled", 64, 128, "64 64"}, {"64 real", 64, 64, "64 64"},
+        {"256 doubled", 256, 512, "256 256"}, {"256 real", 256, 256, "256 256"},
+        {"128 real", 128, 128, "128 128"},
+    };
+    std::vector<Res> res;
+    uint16_t id = 1;
+    for (const auto& r : rows) {
+        const Bytes m = CursorMember(r.size, r.size, 5, 6);
+        res.push_back(R(1, id, m));
+        res.push_back(R(12, id, CursorGroup({{r.size, r.groupHeight, 1, 1, uint32_t(m.size()), id}})));
+        ++id;
+    }
+    Run(Module("a.exe", res), Only(engine::RES_CURSOR));
+    int i = 0;
+    for (const auto& r : rows) {
+        const fs::path f = dest / "Cursors" / (i ? "a.exe (" + std::to_string(i + 1) + ").cur" : std::string("a.exe.cur"));
+        ++i;
+        const Bytes b = ReadFile(f);
+        ASSERT_GE(b.size(), 22u) << r.what;
+        const uint8_t byte = r.size == 256 ? 0 : uint8_t(r.size);  // 256 is written as 0
+        EXPECT_EQ(Bytes(b.begin() + 6, b.begin() + 12), (Bytes{byte, byte, 2, 0, 5, 0})) << r.what;
+        if (HaveIdentify()) {
+            EXPECT_EQ(Identify(f, "%w %h"), r.decoded) << r.what;
+        }
     }
 }
 
