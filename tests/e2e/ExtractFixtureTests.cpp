@@ -121,7 +121,7 @@ TEST_F(FixtureRun, SixteenBitModulesInAFolder) {
     if (fs::exists("/usr/share/wine/fonts/coure.fon")) fs::copy_file("/usr/share/wine/fonts/coure.fon", in / "coure.exe");
     const auto r = Shell(std::string(LOOMVALE_EXTRACT) + " --quiet --dest " + Quote(dest.string()) + " " + Quote(in.string()));
     ASSERT_EQ(r.status, 0) << r.out;
-    EXPECT_EQ(r.out, "Bitmap: 18\nIcon: 4\nCursor: 4\nAnimated cursor: 2\nVideo (AVI): 2\nWeb page: 8\n");
+    EXPECT_EQ(r.out, "Bitmap: 20\nIcon: 4\nCursor: 6\nAnimated cursor: 2\nVideo (AVI): 2\nWeb page: 8\n");
     EXPECT_EQ(ReadFile(dest / "Web pages" / "kinds16.exe - ABOUT.HTM").substr(0, 41), "<html><body><h1>About</h1></body></html>\n");
     if (Shell("command -v identify").status != 0) GTEST_SKIP() << "ImageMagick is not installed";
     std::string all;
@@ -135,9 +135,10 @@ TEST_F(FixtureRun, SixteenBitModulesInAFolder) {
     }
     for (const char* f : {"kinds16.exe", "kinds16_512.exe"}) {
         const std::string s = f;
-        EXPECT_NE(all.find(s + " (9).bmp: BMP2 8x4;"), std::string::npos) << all;  // the core form
+        EXPECT_NE(all.find(s + " (10).bmp: BMP2 8x4;"), std::string::npos) << all;  // the core form
         EXPECT_NE(all.find(s + " (2).ico: PNG 16x16;PNG 32x32;PNG 48x48;PNG 256x256;"), std::string::npos) << all;
-        EXPECT_NE(all.find(s + " (2).cur: CUR 16x16;CUR 32x32;"), std::string::npos) << all;
+        EXPECT_NE(all.find(s + " (3).cur: CUR 16x16;CUR 32x32;"), std::string::npos) << all;
+        EXPECT_NE(all.find(s + " (2).cur: CUR 64x64;"), std::string::npos) << all;
     }
 }
 
