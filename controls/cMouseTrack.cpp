@@ -107,21 +107,19 @@ void cMouseTrack::StartMouseTracking() {
 }
 
 void cMouseTrack::DetachMouseTracking() {
-    if (!m_hwnd) {
-        m_hwnd = nullptr;
-        m_parent = nullptr;
-        return;
-    }
+    // The control may be gone already (its messages went with it) while its
+    // parent still delivers activation to this object: release that too.
     SubclassLibrary& lib = SubclassLibrary::Instance();
-    if (m_useCapture) {
+    if (m_useCapture && (m_hwnd || m_parent)) {
         ReleaseCapture();
-        for (uint32_t msg : kCaptureMessages) lib.DetachMessage(this, m_hwnd.data(), msg);
+        if (m_hwnd)
+            for (uint32_t msg : kCaptureMessages) lib.DetachMessage(this, m_hwnd.data(), msg);
         if (m_parent) lib.DetachMessage(this, m_parent.data(), WM_ACTIVATE);
-        m_parent = nullptr;
-    } else {
+    } else if (m_hwnd) {
         for (uint32_t msg : kNotifyMessages) lib.DetachMessage(this, m_hwnd.data(), msg);
     }
     m_hwnd = nullptr;
+    m_parent = nullptr;
 }
 
 void cMouseTrack::EndWithLeave() {

@@ -141,3 +141,30 @@ TEST_F(MouseTrack, CaptureModeTracksUntilOutsideWithNoButtonHeldOrDeactivated) {
     ASSERT_TRUE(WaitFor([&] { return leave.count() == 3; }));
     EXPECT_TRUE(!track->Tracking() && GetCapture() == nullptr);
 }
+
+TEST_F(MouseTrack, EitherOfTrackerAndControlMayGoFirst) {
+    // Armed in each mode, then destroyed in either order (or the tracker as the
+    // control's child); afterwards the form's messages reach no freed tracker.
+    enum Order { ControlFirst, TrackerFirst, TrackerIsChild };
+    for (const int32_t method : {2, 0})
+        for (const Order order : {ControlFirst, TrackerFirst, TrackerIsChild}) {
+            const std::string row = "method " + std::to_string(method) + " order " + std::to_string(order);
+            auto* control = new QPushButton("gone", &form);
+            control->setGeometry(10, 10, 30, 20);
+            control->show();
+            auto* tracker = new cMouseTrack(order == TrackerIsChild ? control : nullptr);
+            tracker->AttachMouseTracking(control, method);
+            QTest::mouseMove(control, QPoint(5, 5));
+            tracker->StartMouseTracking();
+            if (order == TrackerFirst) delete tracker;
+            delete control;
+            if (order == ControlFirst) {
+                lib.Deliver(&form, WM_ACTIVATE, WA_INACTIVE, 0);  // still attached: handled by a live tracker
+                delete tracker;
+            }
+            EXPECT_EQ(lib.AttachedCount(&form), 0) << row;
+            lib.Deliver(&form, WM_ACTIVATE, WA_INACTIVE, 0);
+            QTest::qWait(20);  // queued notifications find nobody
+            EXPECT_EQ(GetCapture(), nullptr) << row;
+        }
+}
