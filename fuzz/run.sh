@@ -20,11 +20,14 @@ if [ -d "$wine" ]; then
 fi
 echo "fuzz: $(ls "$corpus" | wc -l) seed files, ${seconds}s" >&2
 
-# The module reader and writers get three quarters of the time, the clip
-# reader (seeded with the program's own clip) the rest.
+# The module reader and writers get most of the time, the settings-file
+# parser (seeded with the test stores) and the clip reader (seeded with the
+# program's own clip) the rest.
 clips=$(mktemp -d)
-trap 'rm -rf "$corpus" "$work" "$clips"' EXIT
+stores=$(mktemp -d)
+trap 'rm -rf "$corpus" "$work" "$clips" "$stores"' EXIT
 cp "$here"/resources/art/*.avi "$clips"/ 2>/dev/null || true
+cp "$here"/tests/registry/data/*.reg "$stores"/ 2>/dev/null || true
 
 status=0
 run() {  # target seconds corpus
@@ -33,8 +36,9 @@ run() {  # target seconds corpus
       -rss_limit_mb=2048 -max_len=262144 -print_final_stats=1 "$3" 2>&1 | tail -n 25; exit "${PIPESTATUS[0]}" ) \
     || status=1
 }
-run fuzz_extract $(( seconds * 3 / 4 )) "$corpus"
-run fuzz_aviclip $(( seconds - seconds * 3 / 4 )) "$clips"
+run fuzz_extract $(( seconds * 5 / 8 )) "$corpus"
+run fuzz_regfile $(( seconds / 8 )) "$stores"
+run fuzz_aviclip $(( seconds - seconds * 5 / 8 - seconds / 8 )) "$clips"
 
 if ls "$work"/crash-* "$work"/leak-* "$work"/timeout-* "$work"/oom-* >/dev/null 2>&1; then
   echo "fuzz: faults found:" >&2

@@ -443,6 +443,10 @@ RegValue* RegKeyData::FindValue(std::string_view name) {
     return nullptr;
 }
 
+const RegValue* RegKeyData::FindValue(std::string_view name) const {
+    return const_cast<RegKeyData*>(this)->FindValue(name);
+}
+
 bool RegKeyData::SetValue(RegValue v) {
     if (RegValue* old = FindValue(v.name)) {
         const bool changed = old->type != v.type || old->data != v.data;

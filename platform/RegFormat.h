@@ -69,6 +69,7 @@ struct RegKeyData {
     bool operator==(const RegKeyData&) const = default;
 
     RegValue* FindValue(std::string_view name);
+    const RegValue* FindValue(std::string_view name) const;
     // Replaces the value of that name (keeping its first spelling and place) or adds it.
     bool SetValue(RegValue v);  // true when something changed
     bool RemoveValue(std::string_view name);

@@ -166,6 +166,78 @@ TEST_F(StoreTest, ReadsExportsOfBothFormats) {
     check("Folder", Variant("/tmp/t"));
 }
 
+TEST(StoreFormat, HandEditedStoresReadAsWritten) {
+    const std::string deep = [] {
+        std::string p = "K";
+        for (int i = 0; i < 100000; ++i) p += "\\d";
+        return p;
+    }();
+    const auto levels = [](int n) {
+        std::string p = "L";
+        for (int i = 1; i < n; ++i) p += "\\l";
+        return p;
+    };
+    const std::string v5 = "Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\K]\r\n";
+    // {case, file, key, value, type found, data as UTF-8 text (or bytes); type 0 = no such value}
+    const std::tuple<const char*, std::string, std::string, const char*, std::uint32_t, std::string> cases[] = {
+        {"upper-case HEX over two lines", v5 + "\"v\"=HEX:01,\\\r\n  02\r\n", "K", "v", REG_BINARY, "\x01\x02"},
+        {"HEX(2)", v5 + "\"v\"=HEX(2):41,00,00,00\r\n", "K", "v", REG_EXPAND_SZ, Z("A")},
+        {"Hex(7) continued", v5 + "\"v\"=Hex(7):61,00,00,00,\\\r\n 00,00\r\n", "K", "v", REG_MULTI_SZ, Z(Z("a"))},
+        {"DWORD", v5 + "\"v\"=DWORD:0000000A\r\n", "K", "v", REG_DWORD, std::string("\x0a\0\0\0", 4)},
+        {"a bad byte elsewhere", v5 + "\"bad\"=\"\xff\"\r\n\"v\"=\"/home/\xc3\xa9l\xc3\xa8ve\"\r\n", "K", "v", REG_SZ,
+         Z("/home/\xc3\xa9l\xc3\xa8ve")},
+        {"bad bytes kept as they stand", v5 + "\"v\"=\"a\xff\xc3\"\r\n", "K", "v", REG_SZ, Z("a\xff\xc3")},
+        {"ANSI export, each text on its own", "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\K]\r\n\"v\"=\"caf\xe9\"\r\n\"w\"=\"\xc3\xa9t\xc3\xa9\"\r\n",
+         "K", "w", REG_SZ, Z("\xc3\xa9t\xc3\xa9")},
+        {"100,000 levels refused, the rest kept", v5 + "[HKEY_LOCAL_MACHINE\\" + deep + "]\r\n\"x\"=\"deep\"\r\n"
+         "[HKEY_LOCAL_MACHINE\\K]\r\n\"v\"=\"kept\"\r\n", "K", "v", REG_SZ, Z("kept")},
+        {"512 levels", v5 + "[HKEY_LOCAL_MACHINE\\" + levels(512) + "]\r\n\"v\"=\"in\"\r\n", levels(512), "v", REG_SZ, Z("in")},
+        {"513 levels", v5 + "[HKEY_LOCAL_MACHINE\\" + levels(513) + "]\r\n\"v\"=\"in\"\r\n", levels(513), "v", 0, ""},
+        {"a deleted tree takes its subkeys only", v5 + "[HKEY_LOCAL_MACHINE\\K\\c]\r\n[HKEY_LOCAL_MACHINE\\K!]\r\n"
+         "[HKEY_LOCAL_MACHINE\\K2]\r\n\"v\"=dword:1\r\n[-HKEY_LOCAL_MACHINE\\k]\r\n\"v\"=\"ignored\"\r\n", "K2", "v", REG_DWORD,
+         std::string("\1\0\0\0", 4)},
+    };
+    for (const auto& [label, file, key, name, type, want] : cases) {
+        RegHive hive;
+        std::string why;
+        ASSERT_TRUE(ParseRegFile(file, HKEY_LOCAL_MACHINE, hive, &why)) << label << ": " << why;
+        const RegKeyData* k = hive.Find(key);
+        const RegValue* v = k ? k->FindValue(name) : nullptr;
+        EXPECT_EQ(v ? v->type : 0u, type) << label;
+        if (!v) continue;
+        const bool text = type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+        EXPECT_EQ(text ? Utf16LeToUtf8(v->data.data(), v->data.size()) : std::string(v->data.begin(), v->data.end()), want)
+            << label;
+        RegHive again;
+        EXPECT_TRUE(ParseRegFile(FormatRegFile(hive, HKEY_LOCAL_MACHINE), HKEY_LOCAL_MACHINE, again) && again == hive)
+            << label << ": written and read again";
+    }
+    RegHive hive;
+    ParseRegFile(std::get<1>(cases[10]), HKEY_LOCAL_MACHINE, hive);
+    EXPECT_TRUE(!hive.Find("K") && !hive.Find("K\\c") && hive.Find("K!")) << "deleted tree";
+}
+
+TEST_F(StoreTest, AStoreOfTheLastReleaseLoadsAndIsWrittenTheSame) {
+    // Written by 1.0 with every setting, a name with a byte that is not UTF-8 and a non-ASCII key.
+    const std::string file = ReadFile(fs::path(REGISTRY_TEST_DATA) / "written-by-1.0.reg");
+    fs::copy_file(fs::path(REGISTRY_TEST_DATA) / "written-by-1.0.reg", StorePath());
+    EXPECT_EQ(Get("DestPath").second, Z("/home/\xc3\xa9l\xc3\xa8ve/Documents/Resources \"\xe2\x82\xac\" \\ ;x"));
+    EXPECT_EQ(Get("Odd \xff byte"), std::make_pair(std::uint32_t{REG_SZ}, Z("bad \xfe\xff bytes \xf0\x9f\x98\x80")));
+    EXPECT_EQ(Get("Folder").first, std::uint32_t{REG_EXPAND_SZ});
+    Set("Priority", REG_DWORD, std::string("\3\0\0\0", 4));  // unchanged: nothing written
+    Set("Priority", REG_DWORD, std::string("\4\0\0\0", 4));
+    std::string want = file;
+    want.replace(want.find("\"Priority\"=dword:00000003"), 25, "\"Priority\"=dword:00000004");
+    EXPECT_EQ(ReadFile(StorePath()), want);
+    HKEY h;
+    std::string deep = kApp;  // three levels, then up to 512
+    for (int i = 3; i < 512; ++i) deep += "\\x";
+    EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, deep, 0, KEY_ALL_ACCESS, &h), ERROR_SUCCESS) << "512 levels";
+    RegCloseKey(h);
+    deep += "\\x";
+    EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, deep, 0, KEY_ALL_ACCESS, &h), ERROR_BAD_PATHNAME) << "513 levels";
+}
+
 TEST_F(StoreTest, DamagedStoresAreSetAsideNeverOverwritten) {
     const char* bad[] = {"not a registry file\r\n", "REGEDIT4\r\n\"v\"=\"outside a key\"\r\n",
                          "REGEDIT4\r\n[HKEY_CURRENT_USER\\X]\r\n", "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\X]\r\n\"v\"=dword:123456789\r\n",
