@@ -28,11 +28,8 @@ const std::string& SysRoot() {
     return g_sysRoot.empty() ? kDefault : g_sysRoot;
 }
 
-struct Mount {
-    std::string source;
-    std::string point;
-    std::string type;
-};
+using Mount = MountEntry;
+thread_local MountTableReading* g_reading = nullptr;
 
 // The table escapes blanks, tabs, new lines and backslashes as \ooo.
 std::string Unescape(std::string_view s) {
@@ -52,7 +49,7 @@ std::string Unescape(std::string_view s) {
     return out;
 }
 
-bool ReadMounts(std::vector<Mount>& mounts) {
+bool ReadTable(std::vector<Mount>& mounts) {
     std::ifstream in(MountTable());
     if (!in) return false;
     std::string line;
@@ -72,9 +69,18 @@ bool ReadMounts(std::vector<Mount>& mounts) {
             rest.remove_prefix(end);
         }
         if (!complete || field[1].empty() || field[1][0] != '/') continue;
-        mounts.push_back({Unescape(field[0]), Unescape(field[1]), std::string(field[2])});
+        std::string point = Unescape(field[1]);
+        while (point.size() > 1 && point.back() == '/') point.pop_back();
+        mounts.push_back({Unescape(field[0]), std::move(point), std::string(field[2])});
     }
     return true;
+}
+
+// The current reading when there is one, else a fresh one.
+bool ReadMounts(std::vector<Mount>& mounts) {
+    if (!g_reading) return ReadTable(mounts);
+    mounts = g_reading->Mounts();
+    return g_reading->Read();
 }
 
 bool IsVirtualType(std::string_view t) {
@@ -92,6 +98,9 @@ bool IsNetworkType(std::string_view t) {
            t == "fuse.sshfs" || t == "9p" || t == "afs" || t == "ceph" || t == "glusterfs" ||
            t == "fuse.glusterfs";
 }
+
+// FUSE file systems backed by a local block device (ntfs-3g, exfat).
+bool IsUnknownFuseType(std::string_view t) { return t != "fuseblk" && (t == "fuse" || t.starts_with("fuse.")); }
 
 bool ReadFlag(const std::string& path, bool& value) {
     std::ifstream in(path);
@@ -127,7 +136,8 @@ std::string DeviceName(const std::string& source) {
     return path.substr(path.rfind('/') + 1);
 }
 
-uint32_t TypeOf(const Mount& m) {
+// below: the mount point lies below one that must not be examined.
+uint32_t TypeOf(const Mount& m, bool below) {
     const std::string& t = m.type;
     if (IsVirtualType(t)) return DRIVE_UNKNOWN;
     if (IsNetworkType(t)) return DRIVE_REMOTE;
@@ -135,13 +145,13 @@ uint32_t TypeOf(const Mount& m) {
     if (t == "tmpfs" || t == "ramfs") return DRIVE_RAMDISK;
     // A container's root and a pool's datasets have no block device of their own.
     if ((t == "overlay" && m.point == "/") || t == "zfs") return DRIVE_FIXED;
-    if (!m.source.starts_with("/dev/")) return DRIVE_UNKNOWN;
+    if (!m.source.starts_with("/dev/") || IsUnknownFuseType(t)) return DRIVE_UNKNOWN;
 
     bool removable = false;
     const std::string name = DeviceName(m.source);
     bool known = !name.empty() && name != "." && name != ".." &&
                  RemovableAt(SysRoot() + "/class/block/" + name, removable);
-    if (!known) {
+    if (!known && !below) {
         // Sources such as /dev/root name no device: ask by the mount point's device number.
         struct stat st {};
         if (::stat(m.point.c_str(), &st) == 0)
@@ -157,10 +167,11 @@ uint32_t TypeOf(const Mount& m) {
 // number of the mount point, so that bind mounts of one file system count
 // once while btrfs subvolumes of one disk (numbers of their own) stay apart.
 // Other sources name no device: every tmpfs or share is a file system of its
-// own. Network mount points are never examined: a dead server would hang us.
-bool DeviceKey(const Mount& m, std::string& key) {
+// own. Network and FUSE mount points are never examined: a dead server would
+// hang us.
+bool DeviceKey(const Mount& m, const std::vector<Mount>& all, std::string& key) {
     key = "at:" + m.point;
-    if (IsNetworkType(m.type)) return true;
+    if (MustNotExamine(m, all)) return true;
     struct stat st {};
     // A file bind-mounted over a file (a container's /etc/hosts) is no drive.
     if (::stat(m.point.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
@@ -180,6 +191,29 @@ std::string WithoutSlash(std::string s) {
 
 }  // namespace
 
+MountTableReading::MountTableReading(bool current)
+    : read_(ReadTable(mounts_)), current_(current), previous_(g_reading) {
+    if (current_) g_reading = this;
+}
+
+MountTableReading::~MountTableReading() {
+    if (current_) g_reading = previous_;
+}
+
+bool IsVirtualFileSystemType(std::string_view type) { return IsVirtualType(type); }
+
+bool MustNotExamine(const MountEntry& m, const std::vector<MountEntry>& all) {
+    const auto unsafe = [](const MountEntry& e) { return IsNetworkType(e.type) || IsUnknownFuseType(e.type); };
+    if (unsafe(m)) return true;
+    for (const MountEntry& e : all) {
+        if (!unsafe(e) || e.point == m.point) continue;
+        const std::string_view p = m.point;
+        if (p.starts_with(e.point) && (e.point == "/" || (p.size() > e.point.size() && p[e.point.size()] == '/')))
+            return true;
+    }
+    return false;
+}
+
 void SetDriveSources(const std::string& mountTable, const std::string& sysRoot) {
     g_mountTable = mountTable;
     g_sysRoot = sysRoot;
@@ -197,7 +231,7 @@ uint32_t GetLogicalDriveStringsA(uint32_t bufferLength, char* buffer) {
                         [&m](const Mount& later) { return later.point == m.point; }))
             continue;
         std::string key;
-        if (IsVirtualType(m.type) || !DeviceKey(m, key)) continue;
+        if (IsVirtualType(m.type) || !DeviceKey(m, mounts, key)) continue;
         if (std::find(seen.begin(), seen.end(), key) != seen.end()) continue;
         seen.push_back(std::move(key));
         list += WithSlash(m.point);
@@ -218,7 +252,7 @@ uint32_t GetDriveTypeA(const std::string& root) {
     const std::string point = WithoutSlash(root);
     // The last mount at a point is the one in force.
     for (auto it = mounts.rbegin(); it != mounts.rend(); ++it)
-        if (it->point == point) return TypeOf(*it);
+        if (it->point == point) return TypeOf(*it, MustNotExamine(*it, mounts));
     return DRIVE_NO_ROOT_DIR;
 }
 

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -33,6 +35,38 @@ uint32_t GetLogicalDriveStringsA(uint32_t bufferLength, char* buffer);
 // smb3, sshfs, 9p), DRIVE_RAMDISK (tmpfs, ramfs), DRIVE_UNKNOWN for other
 // file systems, DRIVE_NO_ROOT_DIR when root is not a mount point.
 uint32_t GetDriveTypeA(const std::string& root);
+
+struct MountEntry {
+    std::string source;
+    std::string point;  // without a final '/', except "/"
+    std::string type;
+};
+
+// One reading of the mount table. A current one (the default) is used by
+// every drive call this thread makes while it lives, so that one search reads
+// the table once; current readings nest, the innermost is used.
+class MountTableReading {
+public:
+    explicit MountTableReading(bool current = true);
+    ~MountTableReading();
+    MountTableReading(const MountTableReading&) = delete;
+    MountTableReading& operator=(const MountTableReading&) = delete;
+    bool Read() const { return read_; }  // false when the table could not be read
+    const std::vector<MountEntry>& Mounts() const { return mounts_; }
+
+private:
+    std::vector<MountEntry> mounts_;
+    bool read_;
+    bool current_;
+    MountTableReading* previous_;
+};
+
+// Pseudo file systems (proc, sysfs ...) that hold no files of the user.
+bool IsVirtualFileSystemType(std::string_view type);
+// True for a mount point that must never be examined, not even by stat:
+// network file systems and FUSE file systems not known to be local (a dead
+// server or daemon blocks the caller), and every mount point below one.
+bool MustNotExamine(const MountEntry& m, const std::vector<MountEntry>& all);
 
 // Tests read a mount table and a /sys tree of their own; empty texts bring
 // back /proc/self/mounts and /sys.

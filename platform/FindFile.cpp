@@ -4,25 +4,35 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
-#include <sys/sysmacros.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <memory>
-#include <sstream>
 #include <string_view>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
+#include "platform/Drives.h"
 #include "platform/Wildcard.h"
 
 namespace platform {
 
 namespace {
+
+constexpr std::size_t kBufferSize = 64 * 1024;
+constexpr std::size_t kMaxSpare = 16;
+// Folders nested deeper than this are not entered: every level costs the
+// walk some stack, and a hostile tree can be far deeper than any real one.
+constexpr int kMaxDepth = 2048;
+// Open folder handles a session keeps at most; outer levels give theirs up
+// and take them back through ".." when the walk returns to them.
+constexpr int kMaxHeldHandles = 48;
 
 // One reading of a folder: names back to back, each NUL-terminated, and an
 // index sorted in name order. Kept small and reused, since a walk makes one
@@ -33,28 +43,113 @@ struct Listing {
         uint16_t length;
         bool dir;
     };
-    std::string folder;
+    std::string folder;  // the text it was asked by, ending in '/'
+    std::string real;    // its path from "/" without symbolic links; kept only where mount points lie below
     dev_t dev = 0;
     ino_t ino = 0;
+    int fd = -1;  // its open handle, -1 when given up
+    Listing* parent = nullptr;  // the folder it was opened relative to; holds one use of it
+    int depth = 0;
+    bool watch = false;  // mount points may lie below: keep real up to date
     std::vector<char> names;
     std::vector<Item> items;
     int users = 0;
 
+    Listing() = default;
+    Listing(const Listing&) = delete;
+    Listing& operator=(const Listing&) = delete;
+    ~Listing() { CloseHandle(); }
+    void CloseHandle() {
+        if (fd >= 0) ::close(fd);
+        fd = -1;
+    }
     std::string_view Name(const Item& it) const { return {names.data() + it.offset, it.length}; }
 };
 
-struct State {
-    std::vector<Listing*> open;                      // listings of open enumerations, outermost first
-    std::vector<std::unique_ptr<Listing>> spare;     // released listings, kept for their buffers
-    std::vector<std::pair<dev_t, bool>> virtualDev;  // device -> on a virtual file system
-    bool limited = false;
-    dev_t limit = 0;
-    std::unique_ptr<char[]> buffer;
+struct DevIno {
+    dev_t dev;
+    ino_t ino;
+    bool operator==(const DevIno&) const = default;
+};
+struct DevInoHash {
+    std::size_t operator()(const DevIno& k) const {
+        return std::hash<uint64_t>()(static_cast<uint64_t>(k.ino) * 0x9e3779b97f4a7c15ull ^ static_cast<uint64_t>(k.dev));
+    }
 };
 
-thread_local State g_state;
-constexpr std::size_t kBufferSize = 64 * 1024;
-constexpr std::size_t kMaxSpare = 16;
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
+    void reset(int fd) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = fd;
+    }
+
+private:
+    int fd_;
+};
+
+std::string RealPath(const std::string& text) {
+    if (char* real = ::realpath(text.c_str(), nullptr)) {
+        std::string out = real;
+        std::free(real);
+        return out;
+    }
+    std::string out = text;
+    while (out.size() > 1 && out.back() == '/') out.pop_back();
+    return out;
+}
+
+std::string Join(const std::string& real, std::string_view name) {
+    std::string out = real;
+    if (out.empty() || out.back() != '/') out.push_back('/');
+    out.append(name);
+    return out;
+}
+
+bool Contains(const std::vector<std::string>& sorted, const std::string& s) {
+    return std::binary_search(sorted.begin(), sorted.end(), s);
+}
+
+// True when some text of sorted lies strictly below the folder real.
+bool AnyBelow(const std::vector<std::string>& sorted, const std::string& real) {
+    const std::string prefix = real == "/" ? real : real + "/";
+    const auto it = std::lower_bound(sorted.begin(), sorted.end(), prefix);
+    return it != sorted.end() && it->starts_with(prefix) && it->size() > prefix.size();
+}
+
+// Opens a folder whose path text is too long to be opened at once, one
+// component at a time.
+int OpenLongPath(const std::string& path) {
+    Fd dir;
+    int at = AT_FDCWD;
+    if (path.front() == '/') {
+        dir.reset(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (dir.get() < 0) return -1;
+        at = dir.get();
+    }
+    std::size_t from = 0;
+    for (;;) {
+        from = path.find_first_not_of('/', from);
+        if (from == std::string::npos) return -1;
+        const std::size_t end = std::min(path.find('/', from), path.size());
+        const std::string name = path.substr(from, end - from);
+        const bool last = path.find_first_not_of('/', end) == std::string::npos;
+        const int next = ::openat(at, name.c_str(), (last ? O_RDONLY : O_PATH) | O_DIRECTORY | O_CLOEXEC);
+        if (next < 0) return -1;
+        if (last) return next;
+        dir.reset(next);
+        at = next;
+        from = end;
+    }
+}
 
 bool IsVirtualFileSystem(uint32_t type) {
     // Magic numbers of the pseudo file systems a walk must never enter.
@@ -77,40 +172,6 @@ bool IsVirtualFileSystem(uint32_t type) {
         0x42494e4d,  // binfmt_misc
     };
     return std::find(std::begin(kVirtual), std::end(kVirtual), type) != std::end(kVirtual);
-}
-
-// devtmpfs gives the magic number of tmpfs: tell them apart by the type
-// name the mount table has for the device.
-bool IsDevTmpfs(dev_t dev) {
-    std::ifstream in("/proc/self/mountinfo");
-    const std::string id = std::to_string(major(dev)) + ":" + std::to_string(minor(dev));
-    std::string line;
-    while (std::getline(in, line)) {
-        // "36 35 0:6 / /dev rw,relatime - devtmpfs devtmpfs rw"
-        std::istringstream fields(line);
-        std::string mountId, parentId, number, word;
-        if (!(fields >> mountId >> parentId >> number) || number != id) continue;
-        while (fields >> word && word != "-") {
-        }
-        if (fields >> word && word == "devtmpfs") return true;
-    }
-    return false;
-}
-
-// Asked once per device and walk: device numbers of unmounted file systems
-// are handed out again, so the answers are forgotten when no enumeration is open.
-bool OnVirtualFileSystem(int fd, dev_t dev) {
-    for (const auto& [d, v] : g_state.virtualDev)
-        if (d == dev) return v;
-    constexpr uint32_t kTmpfs = 0x01021994, kRamfs = 0x858458f6;
-    struct statfs fs {};
-    bool v = true;
-    if (::fstatfs(fd, &fs) == 0) {
-        const auto type = static_cast<uint32_t>(fs.f_type);
-        v = IsVirtualFileSystem(type) || ((type == kTmpfs || type == kRamfs) && IsDevTmpfs(dev));
-    }
-    g_state.virtualDev.emplace_back(dev, v);
-    return v;
 }
 
 char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -137,10 +198,98 @@ struct LinuxDirent64 {
     char d_name[1];
 };
 
+}  // namespace
+
+struct FindSession::State {
+    explicit State(bool current);
+    Listing* Acquire(const std::string& folder);
+    void Release(Listing* l);
+    bool OnVirtualFileSystem(int fd, dev_t dev);
+    bool Refused(const std::string& real) const;
+    bool ReadFolder(int fd, Listing& l);
+    std::unique_ptr<Listing> NewListing();
+    void MakeRoomForHandle();
+
+    MountTableReading mounts;
+    std::vector<std::unique_ptr<Listing>> open;      // listings in use, outermost first
+    std::vector<std::unique_ptr<Listing>> spare;     // released listings, kept for their buffers
+    std::vector<std::pair<dev_t, bool>> virtualDev;  // device -> on a virtual file system
+    std::vector<dev_t> devtmpfs;                     // devtmpfs has the magic number of tmpfs
+    std::vector<dev_t> shared;                       // devices mounted at more than one place
+    std::unordered_set<DevIno, DevInoHash> walked;   // folders of shared devices walked so far
+    std::vector<std::string> avoid;                  // mount points never opened nor examined, sorted
+    std::vector<std::string> points;                 // the other mount points, sorted
+    bool limited = false;
+    dev_t limit = 0;
+    std::string limitRoot;
+    int held = 0;  // listings holding their handle
+    std::unique_ptr<char[]> buffer;
+    std::function<void()> progress;
+    State* previous = nullptr;
+};
+
+namespace {
+thread_local FindSession::State* g_current = nullptr;
+}
+
+FindSession::State::State(bool current) : mounts(current) {
+    std::vector<std::pair<dev_t, int>> devices;
+    for (const MountEntry& m : mounts.Mounts()) {
+        const bool virt = IsVirtualFileSystemType(m.type);
+        if (virt || MustNotExamine(m, mounts.Mounts())) {
+            avoid.push_back(m.point);
+            if (m.type != "devtmpfs") continue;
+        } else {
+            points.push_back(m.point);
+        }
+        struct stat st {};
+        if (::stat(m.point.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) continue;
+        if (virt) {
+            devtmpfs.push_back(st.st_dev);
+            continue;
+        }
+        auto it = std::find_if(devices.begin(), devices.end(), [&](const auto& d) { return d.first == st.st_dev; });
+        if (it == devices.end()) devices.emplace_back(st.st_dev, 1);
+        else if (++it->second == 2) shared.push_back(st.st_dev);
+    }
+    std::sort(avoid.begin(), avoid.end());
+    std::sort(points.begin(), points.end());
+}
+
+FindSession::FindSession() : state_(std::make_unique<State>(true)) {
+    state_->previous = g_current;
+    g_current = state_.get();
+}
+
+FindSession::~FindSession() { g_current = state_->previous; }
+
+void FindSession::SetProgress(std::function<void()> progress) { state_->progress = std::move(progress); }
+
+bool FindSession::State::OnVirtualFileSystem(int fd, dev_t dev) {
+    for (const auto& [d, v] : virtualDev)
+        if (d == dev) return v;
+    constexpr uint32_t kTmpfs = 0x01021994, kRamfs = 0x858458f6;
+    struct statfs fs {};
+    bool v = true;
+    if (::fstatfs(fd, &fs) == 0) {
+        const auto type = static_cast<uint32_t>(fs.f_type);
+        v = IsVirtualFileSystem(type) || ((type == kTmpfs || type == kRamfs) &&
+                                          std::find(devtmpfs.begin(), devtmpfs.end(), dev) != devtmpfs.end());
+    }
+    virtualDev.emplace_back(dev, v);
+    return v;
+}
+
+// A folder met inside the walk that must not be entered: a mount point of a
+// virtual, network or FUSE file system, or, on a drive, any other mount point.
+bool FindSession::State::Refused(const std::string& real) const {
+    return Contains(avoid, real) || (limited && real != limitRoot && Contains(points, real));
+}
+
 // Reads every entry of the open folder fd into l. False on a read error.
-bool ReadFolder(int fd, Listing& l) {
-    if (!g_state.buffer) g_state.buffer = std::make_unique<char[]>(kBufferSize);
-    char* buf = g_state.buffer.get();
+bool FindSession::State::ReadFolder(int fd, Listing& l) {
+    if (!buffer) buffer = std::make_unique<char[]>(kBufferSize);
+    char* buf = buffer.get();
     for (;;) {
         const long got = ::syscall(SYS_getdents64, fd, buf, kBufferSize);
         if (got < 0) return false;
@@ -156,84 +305,144 @@ bool ReadFolder(int fd, Listing& l) {
             if (len == 0 || len > 255) continue;
             bool dir = d->d_type == DT_DIR;
             if (d->d_type == DT_UNKNOWN) {
+                // A mount point that must not be examined is a folder all the same.
+                const std::string_view name(d->d_name, len);
                 struct stat st {};
-                dir = ::fstatat(fd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+                dir = (l.watch && name != "." && name != ".." && Contains(avoid, Join(l.real, name))) ||
+                      (::fstatat(fd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode));
             }
             if (l.names.size() > UINT32_MAX - 256) return false;
             l.items.push_back({static_cast<uint32_t>(l.names.size()), static_cast<uint16_t>(len), dir});
             l.names.insert(l.names.end(), d->d_name, d->d_name + len);
             l.names.push_back('\0');
         }
+        if (progress) progress();
     }
 }
 
-Listing* NewListing() {
-    if (g_state.spare.empty()) return new Listing;
-    Listing* l = g_state.spare.back().release();
-    g_state.spare.pop_back();
+std::unique_ptr<Listing> FindSession::State::NewListing() {
+    if (spare.empty()) return std::make_unique<Listing>();
+    std::unique_ptr<Listing> l = std::move(spare.back());
+    spare.pop_back();
     l->names.clear();
     l->items.clear();
     return l;
 }
 
-void Release(Listing* l) {
-    if (--l->users > 0) return;
-    auto& open = g_state.open;
-    if (const auto it = std::find(open.begin(), open.end(), l); it != open.end()) open.erase(it);
-    if (open.empty()) g_state.virtualDev.clear();
-    if (g_state.spare.size() < kMaxSpare && l->names.capacity() <= kBufferSize * 4)
-        g_state.spare.emplace_back(l);
-    else
-        delete l;
+// Before a new listing keeps its handle: the outermost level that still holds
+// one gives it up when the session holds too many.
+void FindSession::State::MakeRoomForHandle() {
+    if (held < kMaxHeldHandles) return;
+    for (const auto& o : open)
+        if (o->fd >= 0) {
+            o->CloseHandle();
+            --held;
+            return;
+        }
+}
+
+void FindSession::State::Release(Listing* l) {
+    while (l && --l->users == 0) {
+        Listing* parent = l->parent;
+        // The walk goes back to the parent: take its handle back through
+        // "..", if it is still the folder it was.
+        if (parent && parent->fd < 0 && l->fd >= 0) {
+            Fd up(::openat(l->fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            struct stat st {};
+            if (up.get() >= 0 && ::fstat(up.get(), &st) == 0 && st.st_dev == parent->dev && st.st_ino == parent->ino) {
+                parent->fd = up.release();
+                ++held;
+            }
+        }
+        if (l->fd >= 0) --held;
+        l->CloseHandle();
+        const auto it = std::find_if(open.begin(), open.end(), [l](const auto& o) { return o.get() == l; });
+        if (it != open.end()) {
+            std::unique_ptr<Listing> done = std::move(*it);
+            open.erase(it);
+            if (spare.size() < kMaxSpare && done->names.capacity() <= kBufferSize * 4) spare.push_back(std::move(done));
+        }
+        l = parent;
+    }
+    // Device numbers of unmounted file systems are handed out again.
+    if (open.empty()) virtualDev.clear();
 }
 
 // The folder's reading: one already held by an open enumeration of the same
 // folder text, or a fresh one. Null when the folder may not be enumerated.
-Listing* Acquire(const std::string& folder) {
-    auto& open = g_state.open;
+Listing* FindSession::State::Acquire(const std::string& folder) {
     for (auto it = open.rbegin(); it != open.rend(); ++it)
         if ((*it)->folder == folder) {
             ++(*it)->users;
-            return *it;
+            return it->get();
         }
-
     if (folder.find('\0') != std::string::npos) return nullptr;  // would open another folder
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return nullptr;
-    struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0 && (!g_state.limited || st.st_dev == g_state.limit) &&
-              !OnVirtualFileSystem(fd, st.st_dev);
-    for (const Listing* l : open)
-        if (ok && l->dev == st.st_dev && l->ino == st.st_ino) ok = false;  // already being walked
-    Listing* l = nullptr;
-    if (ok) {
-        l = NewListing();
-        if (!ReadFolder(fd, *l)) {
-            g_state.spare.emplace_back(l);
-            l = nullptr;
+
+    // A subfolder of an open folder is opened relative to its handle.
+    Listing* parent = nullptr;
+    std::string_view name;
+    for (auto it = open.rbegin(); it != open.rend() && !parent; ++it) {
+        const std::string& p = (*it)->folder;
+        if (folder.size() < p.size() + 2 || !folder.starts_with(p)) continue;
+        name = std::string_view(folder).substr(p.size(), folder.size() - p.size() - 1);
+        if (name.find('/') == std::string_view::npos && name != "." && name != "..") parent = it->get();
+    }
+
+    auto l = NewListing();
+    Fd fd;
+    if (parent) {
+        if (parent->fd < 0 || parent->depth >= kMaxDepth) return nullptr;
+        l->watch = parent->watch;
+        if (l->watch) {
+            l->real = Join(parent->real, name);
+            if (Refused(l->real)) return nullptr;
+            l->watch = AnyBelow(avoid, l->real) || (limited && AnyBelow(points, l->real));
+        }
+        fd.reset(::openat(parent->fd, std::string(name).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        l->depth = parent->depth + 1;
+    } else {
+        fd.reset(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (fd.get() < 0 && errno == ENAMETOOLONG) fd.reset(OpenLongPath(folder));
+        if (!avoid.empty() || limited) {
+            l->real = RealPath(folder);
+            l->watch = AnyBelow(avoid, l->real) || (limited && AnyBelow(points, l->real));
         }
     }
-    ::close(fd);
-    if (!l) {
-        if (open.empty()) g_state.virtualDev.clear();
+    if (fd.get() < 0) return nullptr;
+
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || (limited && st.st_dev != limit) || OnVirtualFileSystem(fd.get(), st.st_dev))
         return nullptr;
-    }
+    for (const auto& o : open)
+        if (o->dev == st.st_dev && o->ino == st.st_ino) return nullptr;  // being walked already: a loop
+    const bool track = std::find(shared.begin(), shared.end(), st.st_dev) != shared.end();
+    if (track && walked.count({st.st_dev, st.st_ino})) return nullptr;  // reached again through another mount
+    if (!ReadFolder(fd.get(), *l)) return nullptr;
+    if (track) walked.insert({st.st_dev, st.st_ino});
+
     l->folder = folder;
     l->dev = st.st_dev;
     l->ino = st.st_ino;
     l->users = 1;
-    std::sort(l->items.begin(), l->items.end(),
-              [l](const Listing::Item& a, const Listing::Item& b) { return NameLess(l->Name(a), l->Name(b)); });
-    open.push_back(l);
-    return l;
+    l->parent = parent;
+    if (parent) ++parent->users;
+    Listing* raw = l.get();
+    std::sort(raw->items.begin(), raw->items.end(), [raw](const Listing::Item& a, const Listing::Item& b) {
+        return NameLess(raw->Name(a), raw->Name(b));
+    });
+    MakeRoomForHandle();
+    raw->fd = fd.release();
+    ++held;
+    open.push_back(std::move(l));
+    return raw;
 }
 
-}  // namespace
-
 struct FindHandle {
-    Listing* listing;
+    FindSession::State* session;
+    std::unique_ptr<FindSession::State> own;  // a session of its own, when none was current
+    Listing* listing = nullptr;
     std::string spec;
-    bool all;
+    bool all = false;
     std::size_t next = 0;
 };
 
@@ -261,15 +470,21 @@ HANDLE FindFirstFileA(const std::string& pattern, WIN32_FIND_DATAA& data) {
     std::string spec = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
     if (spec.empty()) return INVALID_HANDLE_VALUE;
 
-    Listing* l = Acquire(folder);
-    if (!l) return INVALID_HANDLE_VALUE;
-    const bool all = spec == "*" || spec == "*.*";
-    auto* h = new FindHandle{l, std::move(spec), all};
+    auto h = std::make_unique<FindHandle>();
+    h->session = g_current;
+    if (!h->session) {
+        h->own = std::make_unique<FindSession::State>(false);
+        h->session = h->own.get();
+    }
+    h->listing = h->session->Acquire(folder);
+    if (!h->listing) return INVALID_HANDLE_VALUE;
+    h->all = spec == "*" || spec == "*.*";
+    h->spec = std::move(spec);
     if (!Serve(*h, data)) {
-        FindClose(h);
+        FindClose(h.release());
         return INVALID_HANDLE_VALUE;
     }
-    return h;
+    return h.release();
 }
 
 HANDLE FindFirstFileExA(const std::string& pattern, int, WIN32_FIND_DATAA& data, int, void*, uint32_t) {
@@ -280,22 +495,29 @@ bool FindNextFileA(HANDLE h, WIN32_FIND_DATAA& data) { return h && Serve(*h, dat
 
 bool FindClose(HANDLE h) {
     if (!h) return false;
-    Release(h->listing);
+    h->session->Release(h->listing);
     delete h;
     return true;
 }
 
 FindDeviceLimit::FindDeviceLimit(const std::string& root)
-    : hadLimit_(g_state.limited), previous_(g_state.limit) {
+    : session_(g_current),
+      hadLimit_(session_ && session_->limited),
+      previous_(session_ ? session_->limit : 0),
+      previousRoot_(session_ ? session_->limitRoot : std::string()) {
+    if (!session_) return;
     struct stat st {};
     // A root that cannot be examined: a device number no folder has.
-    g_state.limit = ::stat(root.c_str(), &st) == 0 ? st.st_dev : static_cast<dev_t>(-1);
-    g_state.limited = true;
+    session_->limit = ::stat(root.c_str(), &st) == 0 ? st.st_dev : static_cast<dev_t>(-1);
+    session_->limitRoot = RealPath(root);
+    session_->limited = true;
 }
 
 FindDeviceLimit::~FindDeviceLimit() {
-    g_state.limited = hadLimit_;
-    g_state.limit = previous_;
+    if (!session_) return;
+    session_->limited = hadLimit_;
+    session_->limit = previous_;
+    session_->limitRoot = std::move(previousRoot_);
 }
 
 }  // namespace platform

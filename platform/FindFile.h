@@ -1,11 +1,12 @@
 // Folder enumeration behind the find-data shape of Windows. A folder is read
-// whole, in name order, and closed at once; its entries are then served from
-// memory, so no directory stays open while subtrees are walked.
+// whole, in name order; its entries are then served from memory.
 #pragma once
 
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 
 namespace platform {
@@ -24,15 +25,43 @@ struct FindHandle;
 using HANDLE = FindHandle*;
 inline constexpr HANDLE INVALID_HANDLE_VALUE = nullptr;
 
+// The open folders of one walk. While a session lives, the enumerations this
+// thread opens belong to it:
+// - a folder whose text is an open folder's text plus one name is opened
+//   relative to that folder's open handle, so a walk reaches any depth,
+//   whatever the length of its path text;
+// - a folder already walked in the session (same device and inode, as
+//   through a bind mount) is not walked again;
+// - the mount table is read once; mount points of network and unknown FUSE
+//   file systems met in the walk are never opened nor examined.
+// The session releases everything it holds when it ends, also when a handler
+// threw while enumerations were open. Sessions nest; the innermost is used.
+// Without a session each enumeration has a private one.
+class FindSession {
+public:
+    FindSession();
+    ~FindSession();
+    FindSession(const FindSession&) = delete;
+    FindSession& operator=(const FindSession&) = delete;
+    // Called after each block of entries read from a folder, so that a
+    // caller stays responsive inside a very large folder.
+    void SetProgress(std::function<void()> progress);
+
+    struct State;
+
+private:
+    std::unique_ptr<State> state_;
+};
+
 // pattern: a folder path, '/', then a wildcard ("/usr/lib/*.*"). Entries come
 // in name order, "." and ".." first, then case-insensitively (upper-case, as
 // NTFS sorts), ties by bytes. A symbolic link is reported as a file, so a
 // walk never follows one into a folder.
 // INVALID_HANDLE_VALUE when the folder cannot be read, when it is on a
 // virtual file system (proc, sysfs ...), when a device limit is in force and
-// the folder is on another device, when the folder is one that an open
-// enumeration already lists under another path (a bind-mount loop), or when
-// no entry matches.
+// the folder is on another device or is another mount point, when the
+// session walked the folder already (a bind mount), when it is nested deeper
+// than the walk can follow, or when no entry matches.
 // While an enumeration of a folder is open, a second one of the same folder
 // text is served from the same reading instead of reading the folder again.
 HANDLE FindFirstFileA(const std::string& pattern, WIN32_FIND_DATAA& data);
@@ -41,9 +70,17 @@ HANDLE FindFirstFileExA(const std::string& pattern, int infoLevel, WIN32_FIND_DA
 bool FindNextFileA(HANDLE h, WIN32_FIND_DATAA& data);
 bool FindClose(HANDLE h);
 
-// Keeps enumerations on the device of root while the object lives, so that
-// walking a drive stays on its file system. The previous limit comes back at
-// the end. A root that cannot be examined lets nothing be enumerated.
+// Closes an enumeration on every way out of a scope.
+struct FindCloser {
+    void operator()(FindHandle* h) const { FindClose(h); }
+};
+using FindGuard = std::unique_ptr<FindHandle, FindCloser>;
+
+// Keeps the current session's enumerations on the device of root while the
+// object lives, so that walking a drive stays on its file system (mount
+// points below root are not entered). The previous limit comes back at the
+// end. A root that cannot be examined lets nothing be enumerated. Without a
+// session it has no effect.
 class FindDeviceLimit {
 public:
     explicit FindDeviceLimit(const std::string& root);
@@ -52,8 +89,10 @@ public:
     FindDeviceLimit& operator=(const FindDeviceLimit&) = delete;
 
 private:
+    FindSession::State* session_;
     bool hadLimit_;
     dev_t previous_;
+    std::string previousRoot_;
 };
 
 }  // namespace platform

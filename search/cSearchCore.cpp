@@ -76,7 +76,10 @@ bool IsWinNT4OrLater() {
            info.dwMajorVersion >= 4;
 }
 
-void cSearchCore::BeginRun() {
+// Every public call walks in a session of its own: its open folders are
+// released on every way out, also when a handler throws.
+void cSearchCore::BeginRun(platform::FindSession& session) {
+    session.SetProgress([this] { Pace(true); });
     Cancel = kFalse;
     lastIdle_ = std::chrono::steady_clock::now();
     sinceClock_ = 0;
@@ -93,45 +96,58 @@ void cSearchCore::Pace(bool folder) {
     if (!folder && ++sinceClock_ < 64) return;
     sinceClock_ = 0;
     const auto now = std::chrono::steady_clock::now();
-    if (now - lastIdle_ < idleInterval_) return;
+    if (now - lastIdle_ < idleInterval_ || Stopped()) return;
     lastIdle_ = now;
     if (events_) events_->Idle(Cancel);
 }
 
 int32_t cSearchCore::GetDirCount(VBBool AllDrives, std::string BaseDir) {
+    platform::FindSession session;
     if (BaseDir == "/") AllDrives = kTrue;
     DirCount = 0;
-    BeginRun();
+    BeginRun(session);
     const std::vector<std::string> none;
-    if (AllDrives) {
-        for (const std::string& drive : FixedDrives()) {
-            platform::FindDeviceLimit onDrive(drive);
-            SearchFolder(drive, kTrue, none, false, true);
-        }
-    } else {
+    if (AllDrives)
+        SearchDrives(none, true);
+    else
         SearchFolder(BaseDir, kTrue, none, false, true);
-    }
     return DirCount;
 }
 
 void cSearchCore::SearchForFiles(std::string FileRoot, VBBool& Recurse, std::string& FileMask) {
+    platform::FindSession session;
     const std::vector<std::string> MaskList = ParseMaskList(FileMask);
-    BeginRun();
-    SearchFolder(FileRoot, Recurse, MaskList, true, false);
+    BeginRun(session);
+    if (FileRoot == "/" && Recurse) {
+        // Walked as GetDirCount counts it, each drive on its own file system:
+        // a plain walk of "/" would enter every other mount, network ones too.
+        FileCount = 0;
+        DirCount = 0;
+        SearchDrives(MaskList, false);
+    } else {
+        SearchFolder(FileRoot, Recurse, MaskList, true, false);
+    }
     if (events_) events_->SearchFinished();
 }
 
 void cSearchCore::SearchSystemForFiles(std::string& FileMask) {
+    platform::FindSession session;
     const std::vector<std::string> MaskList = ParseMaskList(FileMask);
-    const std::vector<std::string> drives = FixedDrives();
-    BeginRun();
+    BeginRun(session);
     DirCount = 0;
     FileCount = 0;
-    for (const std::string& drive : drives) {
-        platform::FindDeviceLimit onDrive(drive);
-        if (SearchFolder(drive, kTrue, MaskList, false, false)) break;
-    }
+    SearchDrives(MaskList, false);
     if (events_) events_->SearchFinished();
+}
+
+// Every fixed drive in turn, each kept on its own file system; true when a
+// stop ended the walk.
+bool cSearchCore::SearchDrives(const std::vector<std::string>& MaskList, bool CountOnly) {
+    for (const std::string& drive : FixedDrives()) {
+        platform::FindDeviceLimit onDrive(drive);
+        if (SearchFolder(drive, kTrue, MaskList, false, CountOnly)) return true;
+    }
+    return false;
 }
 
 std::vector<std::string> cSearchCore::ParseMaskList(const std::string& mask) const {
@@ -185,6 +201,7 @@ bool cSearchCore::WalkFolderEx(const std::string& path, VBBool Recurse, const st
 // in data; it closes h.
 bool cSearchCore::WalkEntries(HANDLE h, WIN32_FIND_DATAA& data, const std::string& path, const std::string& folder,
                               VBBool Recurse, const std::vector<std::string>& MaskList, bool CountOnly, bool ex) {
+    const platform::FindGuard guard(h);
     Pace(true);
     if (!CountOnly && !Stopped()) Cancel = ReportFiles(path, MaskList) ? kTrue : kFalse;
     std::string sub;
@@ -204,15 +221,14 @@ bool cSearchCore::WalkEntries(HANDLE h, WIN32_FIND_DATAA& data, const std::strin
         if (Cancel) break;
         if (!platform::FindNextFileA(h, data)) break;
     }
-    platform::FindClose(h);
     return Cancel != kFalse;
 }
 
 bool cSearchCore::ReportFiles(const std::string& path, const std::vector<std::string>& MaskList) {
     const std::string folder = AddBackslash(path);
     WIN32_FIND_DATAA data;
-    HANDLE h = platform::FindFirstFileA(folder + "*.*", data);
-    if (h == INVALID_HANDLE_VALUE) return Cancel != kFalse;
+    const platform::FindGuard h(platform::FindFirstFileA(folder + "*.*", data));
+    if (!h) return Cancel != kFalse;
     std::string full;
     do {
         Pace(false);
@@ -223,8 +239,7 @@ bool cSearchCore::ReportFiles(const std::string& path, const std::vector<std::st
         Increment(FileCount);
         if (events_) events_->FileFound(full, FileCount, DirCount, Cancel);
         if (Cancel) break;
-    } while (platform::FindNextFileA(h, data));
-    platform::FindClose(h);
+    } while (platform::FindNextFileA(h.get(), data));
     return Cancel != kFalse;
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 namespace platform {
+class FindSession;
 struct FindHandle;
 struct WIN32_FIND_DATAA;
 }  // namespace platform
@@ -42,6 +43,7 @@ public:
     // The number of directory entries the walk meets ("." and ".." too).
     // BaseDir "/" means every fixed drive whatever AllDrives says.
     int32_t GetDirCount(VBBool AllDrives, std::string BaseDir = std::string());
+    // FileRoot "/" with Recurse searches every fixed drive, as it is counted.
     void SearchForFiles(std::string FileRoot, VBBool& Recurse, std::string& FileMask);
     void SearchSystemForFiles(std::string& FileMask);
     // Stops the running walk or count at its next entry, and every walk and
@@ -69,7 +71,8 @@ private:
                      const std::string& folder, VBBool Recurse, const std::vector<std::string>& MaskList,
                      bool CountOnly, bool ex);
     std::vector<std::string> FixedDrives() const;
-    void BeginRun();
+    bool SearchDrives(const std::vector<std::string>& MaskList, bool CountOnly);
+    void BeginRun(platform::FindSession& session);
     bool Stopped();
     void Pace(bool folder);
 

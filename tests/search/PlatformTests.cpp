@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <sstream>
 
 using namespace std::string_literals;
@@ -74,6 +75,7 @@ TEST(FindFile, NeitherVirtualFileSystemsNorOtherDevicesNorLoops) {
     }
     TempTree t;
     t.file("a");
+    auto session = std::make_unique<platform::FindSession>();
     {
         platform::FindDeviceLimit limit(t.root());
         EXPECT_EQ(List(t.root() + "/*.*").size(), 3u);
@@ -89,7 +91,8 @@ TEST(FindFile, NeitherVirtualFileSystemsNorOtherDevicesNorLoops) {
     EXPECT_EQ(List(t.root() + "/*.*").size(), 3u);
     EXPECT_TRUE(List(t.root() + "/./*.*").empty()) << "the folder being walked, reached again: a loop";
     platform::FindClose(outer);
-    EXPECT_EQ(List(t.root() + "/./*.*").size(), 4u);
+    session.reset();
+    EXPECT_EQ(List(t.root() + "/./*.*").size(), 4u) << "each enumeration outside a session reads afresh";
 }
 
 // A fake mount table and /sys: a partition and a whole disk (fixed), a
@@ -118,9 +121,11 @@ protected:
         std::vector<int32_t> counts;
         int finished = 0;
         bool stop = false;
-        void FileFound(std::string& name, int32_t& fileCount, int32_t&, search::VBBool& cancel) override {
+        const int32_t* dirs = nullptr;
+        void FileFound(std::string& name, int32_t& fileCount, int32_t& dirCount, search::VBBool& cancel) override {
             files.push_back(name);
             counts.push_back(fileCount);
+            dirs = &dirCount;
             if (stop) cancel = search::kTrue;
         }
         void SearchFinished() override { ++finished; }
@@ -167,6 +172,39 @@ TEST_F(FakeDrives, FixedDrivesInTableOrderWithCountersRunningOn) {
     core.SearchSystemForFiles(mask);
     EXPECT_EQ(rec.files.size() + rec.finished, 1u);
     EXPECT_EQ(core.GetDirCount(search::kTrue), 0);
+}
+
+// Folder "/" is searched exactly as it is counted: drive by drive, entering
+// no mount point from a drive. Shares and FUSE mounts of unknown type are
+// never entered, not even from a plain folder, which does enter a tmpfs.
+TEST_F(FakeDrives, SlashSearchedAsCountedUnsafeMountsLeftAlone) {
+    const std::string r = t.root();
+    std::ofstream(t.path("mounts"), std::ios::app) << "host:/s " + r + "/c/share nfs4 rw 0 0\nrclone: " + r +
+                                                          "/c/fz fuse.rclone rw 0 0\nbig " + r + "/c/tmp tmpfs rw 0 0\n";
+    for (const char* f : {"c/a.exe", "c/share/n.exe", "c/fz/f.exe", "c/tmp/t.exe", "d e/c.exe"}) t.file(f);
+    std::string mask = "*.exe";
+    search::VBBool recurse = search::kTrue;
+    struct Row {
+        const char* name;
+        std::string root;  // what GetDirCount is given
+        std::function<void()> search;
+        Texts files;
+        int32_t count;  // c: . .. fz share tmp; d e: . ..; tmp: . ..
+    };
+    const Row rows[] = {
+        {"all drives", "/", [&] { core.SearchSystemForFiles(mask); }, {t.path("c/a.exe"), t.path("d e/c.exe")}, 5 + 2},
+        {"folder /", "/", [&] { core.SearchForFiles("/", recurse, mask); }, {t.path("c/a.exe"), t.path("d e/c.exe")}, 5 + 2},
+        {"folder c", t.path("c"), [&] { core.SearchForFiles(t.path("c"), recurse, mask); },
+         {t.path("c/a.exe"), t.path("c/tmp/t.exe")}, 5 + 2},
+    };
+    for (const Row& row : rows) {
+        rec = Events{};
+        row.search();
+        EXPECT_EQ(rec.files, row.files) << row.name;
+        ASSERT_TRUE(rec.dirs) << row.name;
+        EXPECT_EQ(*rec.dirs, row.count) << row.name;
+        EXPECT_EQ(core.GetDirCount(search::kFalse, row.root), row.count) << row.name;
+    }
 }
 
 TEST(RealDrives, RootIsAFixedDrive) {

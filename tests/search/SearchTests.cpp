@@ -1,10 +1,17 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <stdexcept>
 
 #include "TempTree.h"
 #include "platform/SystemVersion.h"
@@ -23,8 +30,10 @@ struct Recorder : search::ISearchEvents {
     int finished = 0;
     int idles = 0;
     int cancelAtIdle = 0;  // the Idle event that sets Cancel, 0 for none
+    bool throwAtIdle = false;
     std::function<bool(const std::string&)> stopAt = [](const std::string&) { return false; };
     void Idle(VBBool& cancel) override {
+        if (throwAtIdle) throw std::runtime_error("Idle");
         if (++idles == cancelAtIdle) cancel = kTrue;
     }
     void FileFound(std::string& name, int32_t& fileCount, int32_t& dirs, VBBool& cancel) override {
@@ -35,6 +44,26 @@ struct Recorder : search::ISearchEvents {
     }
     void SearchFinished() override { ++finished; }
 };
+
+// The lines a command prints: find(1) is the independent walker.
+static Texts Lines(const std::string& command) {
+    std::string text;
+    if (FILE* p = ::popen(command.c_str(), "r")) {
+        char buf[65536];
+        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) text.append(buf, n);
+        ::pclose(p);
+    }
+    Texts lines;
+    for (std::size_t from = 0, nl; (nl = text.find('\n', from)) != std::string::npos; from = nl + 1)
+        lines.push_back(text.substr(from, nl - from));
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+static Texts Sorted(Texts v) {
+    std::sort(v.begin(), v.end());
+    return v;
+}
 
 TEST(MaskList, OneSeparatorKindEmptyElementsKeptNothingTrimmed) {
     const std::pair<const char*, Texts> cases[] = {
@@ -174,6 +203,68 @@ TEST_P(Walk, IdleWithoutMatchesAndStopsBeforeTheStart) {
     }
 }
 
+// A tree 60 folders deep with names of 90 bytes: paths of 5,400 bytes, past
+// PATH_MAX. Beside each level's next folder, z holds f.exe; "d..." sorts
+// before "z", so every z is entered on the way back up, after the walk gave
+// up the handles of the outer levels.
+TEST_P(Walk, DeepTreePastPathMax) {
+    const std::string name(90, 'd');
+    constexpr int kLevels = 60;
+    Texts expected;  // deepest first
+    std::string level = t.root();
+    int fd = ::open(t.root().c_str(), O_RDONLY | O_DIRECTORY);
+    for (int i = 0; i < kLevels; ++i) {
+        ASSERT_EQ(::mkdirat(fd, "z", 0700), 0);
+        const int z = ::openat(fd, "z", O_RDONLY | O_DIRECTORY);
+        ::close(::openat(z, "f.exe", O_CREAT | O_WRONLY, 0600));
+        ::close(z);
+        expected.insert(expected.begin(), level + "/z/f.exe");
+        ASSERT_EQ(::mkdirat(fd, name.c_str(), 0700), 0);
+        const int next = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        fd = next;
+        level += "/" + name;
+    }
+    ::close(fd);
+    ASSERT_GT(expected.front().size(), 5400u);
+
+    Search(t.root(), kTrue, "*.exe");
+    EXPECT_EQ(rec.files, expected);
+    EXPECT_EQ(Sorted(rec.files), Lines("find '" + t.root() + "' -name f.exe")) << "find lists other files";
+    // Every folder but the root is an entry of its parent; each has . and ..
+    const auto folders = static_cast<int32_t>(Lines("find '" + t.root() + "' -type d").size());
+    EXPECT_EQ(*rec.dirCount, 3 * folders - 1);
+    EXPECT_EQ(core.GetDirCount(kFalse, t.root()), 3 * folders - 1);
+
+    // A root whose own text is past PATH_MAX: 50 levels down.
+    std::string deepRoot = t.root();
+    for (int i = 0; i < 50; ++i) deepRoot += "/" + name;
+    ASSERT_GT(deepRoot.size(), 4096u);
+    rec = Recorder{};
+    Search(deepRoot, kTrue, "*.exe");
+    EXPECT_EQ(rec.files, Texts(expected.begin(), expected.begin() + 10));
+}
+
+// A handler that throws leaves no folder open: the next walk reads the tree
+// afresh instead of being served the readings the thrown walk left behind.
+TEST_P(Walk, AThrowingHandlerLeavesNothingOpen) {
+    for (const char* f : {"a.exe", "s/b.exe"}) t.file(f);
+    core.SetIdleInterval(std::chrono::milliseconds(0));
+    for (const bool inCount : {false, true}) {
+        const char* row = inCount ? "Idle in the count" : "FileFound in the walk";
+        rec = Recorder{};
+        rec.throwAtIdle = inCount;
+        rec.stopAt = [](const std::string&) -> bool { throw std::runtime_error("FileFound"); };
+        EXPECT_THROW(inCount ? (void)core.GetDirCount(kFalse, t.root()) : Search(t.root(), kTrue, "*.exe"),
+                     std::runtime_error)
+            << row;
+        t.file(inCount ? "c2.exe" : "c1.exe");
+        rec = Recorder{};
+        Search(t.root(), kTrue, "*.exe");
+        EXPECT_EQ(rec.files, Sorted(Lines("find '" + t.root() + "' -name '*.exe'"))) << row;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(BothWalks, Walk, ::testing::Bool(), [](const auto& i) { return i.param ? "NT" : "Win9x"; });
 
 // A folder the searcher may not read is skipped with its files and subtree,
@@ -206,5 +297,44 @@ TEST(Unreadable, FolderIsSkippedSilently) {
     fs::permissions(t.path("locked"), fs::perms::owner_all);
     ASSERT_TRUE(WIFEXITED(status));
     if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no unprivileged user to search as";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// Bind mounts inside the tree, met after their source and before it, and one
+// of the tree inside itself: each folder is walked once, the count agrees.
+// The mounts live in a mount namespace of the child's own, so root only.
+TEST(BindMount, EachFolderWalkedOnceAndTheCountAgrees) {
+    TempTree t;
+    for (const char* f : {"a/x.exe", "a/s/y.exe", "b/z.exe"}) t.file(f);
+    for (const char* d : {"0", "b/m", "c/loop"}) t.dir(d);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) ::_exit(77);
+        for (const auto& [from, to] : {std::pair{"a", "0"}, {"a", "b/m"}, {"", "c/loop"}})
+            if (::mount(t.path(from).c_str(), t.path(to).c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0) ::_exit(77);
+        search::cSearchCore core;
+        Recorder rec;
+        core.SetEvents(&rec);
+        VBBool recurse = kTrue;
+        std::string mask = "*.exe";
+        core.SearchForFiles(t.root(), recurse, mask);
+        const int32_t searched = *rec.dirCount;
+        // root: . .. 0 a b c; 0: . .. s; 0/s: . ..; b: . .. m; c: . .. loop
+        const int32_t expectedCount = 6 + 3 + 2 + 3 + 3;
+        int failures = 0;
+        const auto check = [&failures](bool ok, const char* what) {
+            if (!ok) std::fprintf(stderr, "failed: %s\n", what), ++failures;
+        };
+        check(rec.files == Texts{t.path("0/x.exe"), t.path("0/s/y.exe"), t.path("b/z.exe")}, "files once each");
+        check(searched == expectedCount, "walk's count");
+        check(core.GetDirCount(kFalse, t.root()) == expectedCount, "GetDirCount");
+        check(Lines("find '" + t.root() + "' -name y.exe 2>/dev/null").size() == 3, "find sees the mounts");
+        ::_exit(failures ? 1 : 0);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "bind mounts are not permitted here";
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }

@@ -18,6 +18,9 @@ public:
         std::error_code ec;
         std::filesystem::permissions(root_, std::filesystem::perms::owner_all, ec);
         std::filesystem::remove_all(root_, ec);
+        if (ec) {  // a tree past PATH_MAX: rm walks it by handle
+            [[maybe_unused]] const int rc = std::system(("rm -rf -- '" + root_ + "'").c_str());
+        }
     }
     const std::string& root() const { return root_; }
     std::string path(const std::string& rel) const { return root_ + "/" + rel; }
