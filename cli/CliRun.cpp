@@ -15,6 +15,7 @@
 #include "platform/PathUtil.h"
 #include "platform/RunProgress.h"
 #include "platform/TimeInterval.h"
+#include "platform/VisibleText.h"
 
 namespace cli {
 
@@ -45,14 +46,17 @@ bool PrepareDestination(const std::string& dest, const engine::ResTypes& types, 
 }
 
 bool ExtractOneFile(ExtractRun& run, const std::string& path) {
+    // Names are printed with their control characters escaped: one holding
+    // an escape sequence would otherwise rewrite the terminal.
+    const std::string shown = platform::VisibleText(path);
     if (!run.quiet) {
         if (run.filesTotal)
-            std::fprintf(stderr, "[%zu/%zu] %s\n", run.filesDone + run.filesMissing + 1, run.filesTotal, path.c_str());
+            std::fprintf(stderr, "[%zu/%zu] %s\n", run.filesDone + run.filesMissing + 1, run.filesTotal, shown.c_str());
         else
-            std::fprintf(stderr, "[%zu] %s\n", run.filesDone + run.filesMissing + 1, path.c_str());
+            std::fprintf(stderr, "[%zu] %s\n", run.filesDone + run.filesMissing + 1, shown.c_str());
     }
     if (!platform::PathFileExistsA(path)) {
-        std::fprintf(stderr, "loomvale-extract: %s: no such file\n", path.c_str());
+        std::fprintf(stderr, "loomvale-extract: %s: no such file\n", shown.c_str());
         ++run.filesMissing;
         return true;
     }
@@ -192,10 +196,11 @@ int PrintVersionInfo(const std::vector<std::string>& files, std::FILE* out) {
     int status = 0;
     for (const auto& f : files) {
         cFileVersion version;
+        const std::string name = platform::VisibleText(f);
         if (version.OpenFile(f) != 0) {
-            std::fprintf(out, "%s: %s\n", f.c_str(), version.FileVersion().c_str());
+            std::fprintf(out, "%s: %s\n", name.c_str(), platform::VisibleText(version.FileVersion()).c_str());
         } else {
-            std::fprintf(out, "%s: no version information\n", f.c_str());
+            std::fprintf(out, "%s: no version information\n", name.c_str());
             status = 1;
         }
     }
@@ -206,7 +211,7 @@ int RunExtractCommand(int argc, char** argv) {
     CliOptions opts;
     std::string error;
     if (!ParseOptions(argc, argv, opts, error)) {
-        std::fprintf(stderr, "loomvale-extract: %s\n%s", error.c_str(), UsageText().c_str());
+        std::fprintf(stderr, "loomvale-extract: %s\n%s", platform::VisibleText(error).c_str(), UsageText().c_str());
         return 2;
     }
     if (opts.help) {
@@ -216,7 +221,7 @@ int RunExtractCommand(int argc, char** argv) {
     if (opts.versionInfo) return PrintVersionInfo(opts.files, stdout);
     InstallInterruptHandler();
     if (!PrepareDestination(opts.dest, opts.types, error)) {
-        std::fprintf(stderr, "loomvale-extract: %s\n", error.c_str());
+        std::fprintf(stderr, "loomvale-extract: %s\n", platform::VisibleText(error).c_str());
         return 2;
     }
     // Message boxes become lines on stderr; a full disk is answered Cancel.

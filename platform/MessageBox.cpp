@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/VisibleText.h"
+
 namespace platform {
 
 namespace {
@@ -13,7 +15,8 @@ MsgResult StderrMessageBox::Show(const std::string& prompt, MsgButtons buttons, 
     std::string text = prompt;
     for (auto& c : text)
         if (c == '\r' || c == '\n') c = ' ';
-    std::fprintf(stderr, "%s: %s\n", kProductName, text.c_str());
+    // The prompt may name a file: no control character reaches the terminal.
+    std::fprintf(stderr, "%s: %s\n", kProductName, VisibleText(text).c_str());
     switch (buttons) {
     case MsgButtons::OK: return MsgResult::OK;
     case MsgButtons::YesNo: return MsgResult::No;

@@ -108,6 +108,20 @@ TEST_F(FolderRun, MaskAndSubfoldersChooseTheFiles) {
     EXPECT_EQ(Cli(Extract({"--quiet", (root / "a.dll").string()})).status, 0);
 }
 
+// Names reach the terminal with their control characters escaped, in the
+// progress lines and in the message for a missing file; the module is still
+// found and scanned under its real name.
+TEST_F(FolderRun, ControlCharactersInNamesAreShownEscaped) {
+    Put("a\x1b[2J\nb\x07.dll");
+    const std::string gone = (root / "gone\x1b]0;title\x07.dll").string();
+    const CliResult r = Cli(Extract({"--no-subfolders", root.string(), gone}));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Video (AVI): 1\n");
+    const std::string shown = root.string() + "/gone\\x1b]0;title\\a.dll";
+    EXPECT_EQ(r.err, "[1] " + root.string() + "/a\\x1b[2J\\nb\\a.dll\n[2] " + shown + "\nloomvale-extract: " + shown +
+                         ": no such file\n1 file scanned, 1 not found\n");
+}
+
 TEST_F(FolderRun, ProgressLinesIntoAFile) {
     for (int i = 0; i < 30; ++i) Put("d" + std::to_string(100 + i) + "/m.dll");
     const CliResult r = Cli(Extract({root.string()}));
