@@ -23,6 +23,10 @@ void CountingOwner::ResFound(int32_t& ResType, engine::ResName&) {
     if (ResType >= 0 && ResType < engine::kResKindCount) ++counts[ResType];
 }
 
+void CountingOwner::Idle(engine::VBBool& Cancel) {
+    if (Interrupted()) Cancel = engine::kTrue;
+}
+
 namespace {
 
 bool MakeFolder(const std::string& path, std::string& error) {
@@ -75,14 +79,16 @@ bool ScanFile(ExtractRun& run, const std::string& path) {
 
 namespace {
 volatile std::sig_atomic_t g_interrupted = 0;
-// The folder count has no receiver to ask; while it runs the handler stops
-// it through the search's own flag, so Ctrl-C does not wait for the count.
-search::cSearchCore* volatile g_counting = nullptr;
+// Armed for the whole search: the handler stops the count or the walk at its
+// next entry, also when no file matches and no event would ask.
+search::cSearchCore* volatile g_armed = nullptr;
 extern "C" void OnInterrupt(int) {
     g_interrupted = 1;
-    if (search::cSearchCore* core = g_counting) core->StopWalk();
+    if (search::cSearchCore* core = g_armed) core->StopWalk();
 }
 }  // namespace
+
+void ArmInterrupt(search::cSearchCore* core) { g_armed = core; }
 
 void InstallInterruptHandler() {
     struct sigaction sa {};
@@ -187,6 +193,10 @@ void FolderSearch::FileFound(std::string& FileName, int32_t&, int32_t& DirCount,
     if (Interrupted()) Cancel = search::kTrue;
 }
 
+void FolderSearch::Idle(search::VBBool& Cancel) {
+    if (Interrupted()) Cancel = search::kTrue;
+}
+
 void PrintSummary(const ExtractRun& run, std::FILE* out) {
     for (int k = 0; k < engine::kResKindCount; ++k)
         if (run.types[k]) std::fprintf(out, "%s: %ld\n", engine::kKinds[k].label, run.owner.counts[k]);
@@ -251,16 +261,19 @@ int RunExtractCommand(int argc, char** argv) {
     std::size_t width = 80;
     if (winsize ws{}; terminal && ::ioctl(::fileno(stderr), TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) width = ws.ws_col;
     ProgressLine progress(stderr, terminal, width);
+    // Armed before anything is counted, so no Ctrl-C falls between the two.
+    ArmInterrupt(&core);
     if (counted) {
         if (!run.quiet) progress.ShowStatus("Counting folders...");
-        g_counting = &core;
+        FolderSearch counting(run, nullptr, 0);
+        core.SetEvents(&counting);
         if (opts.allDrives) {
             totalDirs = core.GetDirCount(search::kTrue, "/");
         } else {
             for (std::size_t i = 0; i < opts.files.size() && !Interrupted(); ++i)
                 if (isFolder[i]) totalDirs += dirCounts[i] = core.GetDirCount(search::kFalse, opts.files[i]);
         }
-        g_counting = nullptr;
+        core.SetEvents(nullptr);
         progress.Begin(static_cast<int32_t>(std::min<int64_t>(totalDirs, INT32_MAX)), platform::GetTickCount());
     }
     ProgressLine* shown = counted && !run.quiet ? &progress : nullptr;
@@ -284,6 +297,7 @@ int RunExtractCommand(int argc, char** argv) {
         core.SetEvents(nullptr);
         dirOffset += dirCounts[i];
     }
+    ArmInterrupt(nullptr);
     progress.Break();
     if (!run.quiet) {
         if (anyFolder)

@@ -14,10 +14,12 @@
 
 namespace cli {
 
-// Counts ResFound calls per kind.
+// Counts ResFound calls per kind; after Ctrl-C stops a file between two
+// resources.
 class CountingOwner : public engine::IResOwner {
 public:
     void ResFound(int32_t& ResType, engine::ResName& Name) override;
+    void Idle(engine::VBBool& Cancel) override;
     std::array<long, engine::kResKindCount> counts{};
 };
 
@@ -75,13 +77,14 @@ private:
 };
 
 // Receives the search events: every file found goes to the engine. Sets
-// Cancel once Ctrl-C was pressed, never in the middle of a file.
+// Cancel once Ctrl-C was pressed, between files or at the walk's Idle.
 class FolderSearch : public search::ISearchEvents {
 public:
     FolderSearch(ExtractRun& run, ProgressLine* progress, int32_t dirOffset)
         : run_(run), progress_(progress), dirOffset_(dirOffset) {}
     void FileFound(std::string& FileName, int32_t& FileCount, int32_t& DirCount, search::VBBool& Cancel) override;
     void SearchFinished() override { finished = true; }
+    void Idle(search::VBBool& Cancel) override;
     bool finished = false;
 
 private:
@@ -90,9 +93,11 @@ private:
     int32_t dirOffset_;
 };
 
-// Ctrl-C handling: the handler only sets a flag; a second Ctrl-C ends the
-// program at once.
+// Ctrl-C handling: the handler only sets a flag and stops the armed search
+// object's walk or count; a second Ctrl-C ends the program at once.
 void InstallInterruptHandler();
+// The search object Ctrl-C stops; nullptr disarms.
+void ArmInterrupt(search::cSearchCore* core);
 bool Interrupted();
 void SetInterrupted(bool on);  // for tests
 

@@ -65,6 +65,10 @@ class IResOwner {
 public:
     virtual ~IResOwner() = default;
     virtual void ResFound(int32_t& ResType, ResName& Name) = 0;
+    // Called while a file is scanned and between two resources, never while
+    // one is written, so that a window can paint. Cancel set to True stops
+    // the scan there: every file written so far is complete.
+    virtual void Idle(VBBool& Cancel) { (void)Cancel; }
 };
 
 }  // namespace engine

@@ -388,6 +388,14 @@ bool RemoveBegunFile(const std::string& path) {
 
 EngineState& State() { return g_state; }
 
+namespace {
+// Lets the owner paint between two resources; true when it asked to stop.
+bool OwnerStops() {
+    if (g_state.Owner) g_state.Owner->Idle(g_state.Cancel);
+    return g_state.Cancel != kFalse;
+}
+}  // namespace
+
 bool ExtractResources(std::string& FilePath, const ResTypes& Types, IResOwner* Owner,
                       const std::string& DestFolder) {
     g_state.LastError = 0;
@@ -400,10 +408,11 @@ bool ExtractResources(std::string& FilePath, const ResTypes& Types, IResOwner* O
     std::error_code ec;
     const uint64_t fileSize = std::filesystem::file_size(FilePath, ec);
     g_outputLimit = std::max<uint64_t>(kMinOutputLimit, ec ? 0 : fileSize * 16);
+    g_state.Cancel = kFalse;
 
     HMODULE module = platform::LoadLibraryExA(FilePath.c_str(), nullptr, platform::LOAD_LIBRARY_AS_DATAFILE);
     if (module) {
-        platform::EnumResourceTypesA(module, EnumResTypeProc, 0);
+        if (!OwnerStops()) platform::EnumResourceTypesA(module, EnumResTypeProc, 0);
         platform::FreeLibrary(module);
     }
     return g_state.LastError != 0;
@@ -415,10 +424,11 @@ bool EnumResTypeProc(HMODULE hModule, const ResId& Type, intptr_t) {
         const ResId type = Type.IsIntResource() ? ResId::Int(Type.id) : ResId::Str("AVI");
         platform::EnumResourceNamesA(hModule, type, EnumResNameProc, 0);
     }
-    return g_state.LastError == 0;
+    return g_state.LastError == 0 && !g_state.Cancel;
 }
 
 bool EnumResNameProc(HMODULE hModule, const ResId& Type, const ResId& Name, intptr_t) {
+    if (OwnerStops()) return false;
     const std::string typeText = TextOf(Type);
     int32_t kind = KindOfTypeText(typeText);
     const bool ok = SaveResource(hModule, typeText, Name);

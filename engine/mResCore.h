@@ -33,6 +33,7 @@ struct EngineState {
     int32_t LastError = 0;        // file-error number of the last writer; 0 none
     std::string LastErrorDescription;
     std::string CreatedPath;      // the file the last writer created, "" when none
+    VBBool Cancel = kFalse;       // the owner's Idle asked to stop the scan
 };
 EngineState& State();
 

@@ -8,12 +8,8 @@
 #include "wizard/mSettings.h"
 #include "wizard/mWizardArt.h"
 
-#ifdef LOOMVALE_HAVE_ENGINE
 #include "engine/mResCore.h"
-#endif
-#ifdef LOOMVALE_HAVE_SEARCH
 #include "search/cSearchCore.h"
-#endif
 #include "wizard/mRunProgress.h"
 
 #include <QApplication>
@@ -21,6 +17,8 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QListWidget>
@@ -33,7 +31,9 @@
 #include <QShortcut>
 #include <QSlider>
 #include <QTreeWidget>
+#include <QThread>
 #include <QUrl>
+#include <QWindow>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -58,9 +58,9 @@ std::function<void()>& ProgramEndHook() {
     return hook;
 }
 
-std::function<void(const QString&)>& OpenFolderService() {
-    static std::function<void(const QString&)> service = [](const QString& folder) {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+std::function<bool(const QString&)>& OpenFolderService() {
+    static std::function<bool(const QString&)> service = [](const QString& folder) {
+        return QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
     };
     return service;
 }
@@ -71,6 +71,14 @@ std::function<uint32_t()>& TickSource() {
 }
 
 const QString kWaitLine = QStringLiteral("Please wait while Loomvale is scanning your system for resources.\r\n");
+
+// User input is taken at least this often while the walk runs.
+constexpr qint64 kInputEveryMs = 100;
+// Paint and timers are handled at most this often, however often the walk or
+// the engine offers a moment.
+constexpr qint64 kPaintEveryMs = 15;
+// How long the run waits for the window system to show the progress page.
+constexpr qint64 kShowWaitMs = 2000;
 
 const char* const kPriorityLabels[] = {"Lowest", "Low", "Normal", "High", "Highest"};
 
@@ -83,34 +91,23 @@ QString ForLabel(QString text) { return text.replace(QStringLiteral("\r\n"), QSt
 }  // namespace
 
 // Receives the search object's events for the window.
-class SearchEvents
-#ifdef LOOMVALE_HAVE_SEARCH
-    : public search::ISearchEvents
-#endif
-{
+class SearchEvents : public search::ISearchEvents {
 public:
-    explicit SearchEvents(frmMain& form) : form_(form) {
-#ifdef LOOMVALE_HAVE_SEARCH
-        core_.SetEvents(this);
-#endif
-    }
-#ifdef LOOMVALE_HAVE_SEARCH
+    explicit SearchEvents(frmMain& form) : form_(form) { core_.SetEvents(this); }
     void FileFound(std::string& FileName, int32_t& FileCount, int32_t& DirCount, int16_t& Cancel) override {
         form_.SearchCore_FileFound(FileName, FileCount, DirCount, Cancel);
     }
     void SearchFinished() override { form_.SearchCore_SearchFinished(); }
+    void Idle(int16_t& Cancel) override { form_.SearchCore_Idle(Cancel); }
     search::cSearchCore& Core() { return core_; }
 
 private:
     search::cSearchCore core_;
-#endif
-
-private:
     frmMain& form_;
 };
 
 void frmMain::SetProgramEndHook(std::function<void()> hook) { ProgramEndHook() = std::move(hook); }
-void frmMain::SetOpenFolderService(std::function<void(const QString&)> service) {
+void frmMain::SetOpenFolderService(std::function<bool(const QString&)> service) {
     OpenFolderService() = std::move(service);
 }
 void frmMain::SetTickSource(std::function<uint32_t()> ticks) { TickSource() = std::move(ticks); }
@@ -249,10 +246,7 @@ void frmMain::GoToPage(int16_t NewPage) {
         default: break;
     }
     setUpdatesEnabled(true);
-    if (NewPage == Progress) {
-        repaint();
-        StartSearch();
-    }
+    if (NewPage == Progress) StartSearch();
 }
 
 bool frmMain::LeavePage(int16_t page) {
@@ -495,11 +489,18 @@ void frmMain::DeleteAnimFile() {
 void frmMain::RemoveCloseMenu() {
     if (closeRemoved_) return;
     closeRemoved_ = true;
-    const bool shown = isVisible();
-    setWindowFlags((windowFlags() | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint) &
-                   ~Qt::WindowCloseButtonHint);
-    // Changing the flags hides a top-level window.
-    if (shown) show();
+    const Qt::WindowFlags flags =
+        (windowFlags() | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint) &
+        ~Qt::WindowCloseButtonHint;
+    // QWidget::setWindowFlags would unmap a shown window and map it again, so
+    // that the window manager may place it anew and the run starts before it
+    // is back on screen. The native window takes the new hints in place.
+    if (QWindow* native = windowHandle()) {
+        overrideWindowFlags(flags);
+        native->setFlags(flags);
+    } else {
+        setWindowFlags(flags);
+    }
 }
 
 void frmMain::SetStatus(const QString& text) {
@@ -509,62 +510,86 @@ void frmMain::SetStatus(const QString& text) {
 
 void frmMain::ShowProgressFrame() { l3dProgressBack->show(); }
 
+void frmMain::PaintBeforeRun() {
+    // The window system may not have shown the window yet (a window manager
+    // maps it in its own time): wait for it briefly, then paint at once.
+    QElapsedTimer waited;
+    waited.start();
+    QWindow* native = windowHandle();
+    while (native && isVisible() && !native->isExposed() && !unloaded_ && waited.elapsed() < kShowWaitMs) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        QThread::msleep(5);
+    }
+    repaint();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    sinceInput_.start();
+    sincePaint_.start();
+}
+
+void frmMain::EnterPhase(RunPhase phase) {
+    phase_ = phase;
+    emit RunPhaseChanged(phase);
+}
+
+void frmMain::PaintNow() {
+    if (sincePaint_.isValid() && sincePaint_.elapsed() < kPaintEveryMs) return;
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    sincePaint_.start();
+}
+
+void frmMain::TakeInput() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    sinceInput_.start();
+    sincePaint_.start();
+}
+
+void frmMain::CountFolders(engine::VBBool AllDrives, const std::string& BaseDir) {
+    cmdCancel->setEnabled(false);
+    SetStatus(kWaitLine + QStringLiteral("Initializing..."));
+    EnterPhase(RunPhase::Counting);
+    TotalDirs = SearchCore->Core().GetDirCount(AllDrives, BaseDir);
+    countedDirs_ = true;
+    // Clicks and keys that came while Cancel was greyed are delivered while
+    // it still is, so that none of them counts once it is enabled.
+    if (!unloaded_) QCoreApplication::processEvents(QEventLoop::AllEvents);
+    ShowProgressFrame();
+}
+
 void frmMain::StartSearch() {
+    PaintBeforeRun();
     ApplyPriority();
     countedDirs_ = false;
     if (SearchSystem) {
-        cmdCancel->setEnabled(false);
-        SetStatus(kWaitLine + QStringLiteral("Initializing..."));
-#ifdef LOOMVALE_HAVE_SEARCH
-        TotalDirs = SearchCore->Core().GetDirCount(true, "/");
-#endif
-        countedDirs_ = true;
-        ShowProgressFrame();
+        CountFolders(kTrue, "/");
         SetStatus(kWaitLine);
         cmdCancel->setEnabled(true);
         StartTicks = static_cast<int32_t>(TickSource()());
-#ifdef LOOMVALE_HAVE_SEARCH
-        SearchCore->Core().SearchSystemForFiles(FileMask);
-#else
-        SearchCore_SearchFinished();
-#endif
+        EnterPhase(RunPhase::Walking);
+        if (!unloaded_) SearchCore->Core().SearchSystemForFiles(FileMask);
     } else if (SearchFile) {
         cmdCancel->setEnabled(false);
         SetStatus(kWaitLine + QStringLiteral("Initializing..."));
         ShowProgressFrame();
         cmdCancel->setEnabled(true);
         std::string file = S(txtFile->text());
+        EnterPhase(RunPhase::Scanning);
         Scan(file);
+        EnterPhase(RunPhase::Over);
         if (!unloaded_) cmdNext_Click();
     } else {
         if (SubFolders) {
-            cmdCancel->setEnabled(false);
-            SetStatus(kWaitLine + QStringLiteral("Initializing..."));
-#ifdef LOOMVALE_HAVE_SEARCH
-            TotalDirs = SearchCore->Core().GetDirCount(false, FolderPath);
-#endif
-            countedDirs_ = true;
-            ShowProgressFrame();
+            CountFolders(kFalse, FolderPath);
             cmdCancel->setEnabled(true);
         }
         SetStatus(kWaitLine);
         StartTicks = static_cast<int32_t>(TickSource()());
-#ifdef LOOMVALE_HAVE_SEARCH
+        EnterPhase(RunPhase::Walking);
         engine::VBBool recurse = SubFolders;
-        SearchCore->Core().SearchForFiles(FolderPath, recurse, FileMask);
-#else
-        SearchCore_SearchFinished();
-#endif
+        if (!unloaded_) SearchCore->Core().SearchForFiles(FolderPath, recurse, FileMask);
     }
 }
 
-void frmMain::Scan(std::string& path) {
-#ifdef LOOMVALE_HAVE_ENGINE
-    engine::ExtractResources(path, Types, this, DestPath);
-#else
-    (void)path;
-#endif
-}
+void frmMain::Scan(std::string& path) { engine::ExtractResources(path, Types, this, DestPath); }
 
 void frmMain::SearchCore_FileFound(std::string& FileName, int32_t& FileCount, int32_t& DirCount,
                                    engine::VBBool& Cancel) {
@@ -576,13 +601,30 @@ void frmMain::SearchCore_FileFound(std::string& FileName, int32_t& FileCount, in
     if (CancelSearch) Cancel = kTrue;
     if (countedDirs_) UpdateProgress(DirCount);
     Scan(FileName);
-    if (FileCount % 10 == 0) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        if (CancelSearch || unloaded_) Cancel = kTrue;
+    // Between two files a click may be taken: after every tenth file, and
+    // whenever the last chance is longer ago than the walk may go without one.
+    if (FileCount % 10 == 0 || sinceInput_.elapsed() >= kInputEveryMs)
+        TakeInput();
+    else
+        PaintNow();
+    if (CancelSearch || unloaded_) Cancel = kTrue;
+}
+
+void frmMain::SearchCore_Idle(engine::VBBool& Cancel) {
+    if (unloaded_) {
+        Cancel = kTrue;
+        return;
     }
+    // While folders are counted Cancel is disabled: paint and timers only.
+    if (phase_ == RunPhase::Walking && sinceInput_.elapsed() >= kInputEveryMs)
+        TakeInput();
+    else
+        PaintNow();
+    if (CancelSearch || unloaded_) Cancel = kTrue;
 }
 
 void frmMain::SearchCore_SearchFinished() {
+    EnterPhase(RunPhase::Over);
     if (!unloaded_) cmdNext_Click();
 }
 
@@ -596,6 +638,12 @@ void frmMain::ResFound(int32_t& ResType, engine::ResName&) {
             return;
         }
     }
+}
+
+void frmMain::Idle(engine::VBBool& Cancel) {
+    // Inside one file: never user input, as a resource may be half done.
+    if (!unloaded_) PaintNow();
+    if (unloaded_) Cancel = kTrue;
 }
 
 void frmMain::UpdateProgress(int32_t DirCount) {
@@ -640,7 +688,19 @@ void frmMain::ApplyPriority() {
 }
 
 void frmMain::cmdShowFolder_Click() {
-    if (OpenFolderService()) OpenFolderService()(Q(DestPath));
+    // As an absolute path: a relative one would be taken from wherever the
+    // file manager happens to start.
+    const QString folder = QFileInfo(Q(DestPath)).absoluteFilePath();
+    if (OpenFolderService() && OpenFolderService()(folder)) return;
+    MsgBox("The folder could not be opened:\r\n" + S(QDir::toNativeSeparators(folder)), MsgButtons::OK,
+           MsgIcon::Critical);
+}
+
+void frmMain::EndSession() {
+    // The same way out as the close box: settings saved, the program ends.
+    closeRequested_ = true;
+    close();
+    Form_Unload();
 }
 
 }  // namespace wizard

@@ -6,6 +6,7 @@
 #include "engine/ResTypes.h"
 #include "wizard/layout/frmMainUi.h"
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QWidget>
 
@@ -29,14 +30,16 @@ class frmMain : public QWidget, public engine::IResOwner, private layout::frmMai
 public:
     static constexpr int16_t kPageCount = layout::kPageCount;
     enum Page : int16_t { Welcome, SearchMode, ResourceTypes, Destination, Ready, Progress, Finish };
+    // What the run is doing; RunPhaseChanged tells observers when it changes.
+    enum class RunPhase { Idle, Counting, Walking, Scanning, Over };
 
     explicit frmMain(QWidget* parent = nullptr);
     ~frmMain() override;
 
     // How the program ends once the window has unloaded; tests replace it.
     static void SetProgramEndHook(std::function<void()> hook);
-    // Opens a folder in the desktop's file manager; tests replace it.
-    static void SetOpenFolderService(std::function<void(const QString&)> service);
+    // Opens a folder in the desktop's file manager, false when it cannot; tests replace it.
+    static void SetOpenFolderService(std::function<bool(const QString&)> service);
     // Millisecond tick count used for the remaining-time estimate; tests replace it.
     static void SetTickSource(std::function<uint32_t()> ticks);
 
@@ -72,10 +75,14 @@ public:
 
     // Engine owner: one more resource of the kind ResType was written.
     void ResFound(int32_t& ResType, engine::ResName& ResName) override;
+    // Engine owner: a moment between two resources to paint in.
+    void Idle(engine::VBBool& Cancel) override;
 
     // Search events.
     void SearchCore_FileFound(std::string& FileName, int32_t& FileCount, int32_t& DirCount, engine::VBBool& Cancel);
     void SearchCore_SearchFinished();
+    // The walk or the count is running: paint, and now and then take input.
+    void SearchCore_Idle(engine::VBBool& Cancel);
 
     // The progress display for DirCount folders met out of TotalDirs.
     void UpdateProgress(int32_t DirCount);
@@ -85,6 +92,10 @@ public:
 
     bool Unloaded() const { return unloaded_; }
     bool CloseMenuRemoved() const { return closeRemoved_; }
+    RunPhase Phase() const { return phase_; }
+
+signals:
+    void RunPhaseChanged(wizard::frmMain::RunPhase phase);
 
 public slots:
     void cmdNext_Click();
@@ -99,6 +110,9 @@ public slots:
     void optSearchFolder_Click();
     void optSearchFile_Click();
     void sldAccel_Change();
+    // The session ends or the program is asked to stop (SIGTERM, SIGHUP):
+    // unloads as a close does.
+    void EndSession();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -118,6 +132,11 @@ private:
     void SetStatus(const QString& text);
     void ShowProgressFrame();
     void Scan(std::string& path);
+    void PaintBeforeRun();
+    void CountFolders(engine::VBBool AllDrives, const std::string& BaseDir);
+    void EnterPhase(RunPhase phase);
+    void PaintNow();
+    void TakeInput();
 
     void ConnectHandlers();
 
@@ -126,6 +145,9 @@ private:
     bool closeRemoved_ = false;
     bool closeRequested_ = false;
     bool unloaded_ = false;
+    RunPhase phase_ = RunPhase::Idle;
+    QElapsedTimer sinceInput_;  // since user input was last taken during the run
+    QElapsedTimer sincePaint_;  // since paint and timer events were last handled
 };
 
 }  // namespace wizard

@@ -1,6 +1,7 @@
 #include "platform/MessageBox.h"
 #include "platform/qt/QtMessageBox.h"
 #include "wizard/frmMain.h"
+#include "wizard/mExitRequests.h"
 
 #include <QApplication>
 
@@ -13,6 +14,9 @@ int main(int argc, char** argv) {
     {
         wizard::frmMain form;
         messages.SetParent(&form);
+        // The session's end and SIGTERM or SIGHUP leave as the close box does.
+        wizard::ExitRequests exits;
+        QObject::connect(&exits, &wizard::ExitRequests::Requested, &form, &wizard::frmMain::EndSession);
         form.show();
         rc = QApplication::exec();
     }

@@ -14,9 +14,7 @@
 
 #include <map>
 
-#ifdef LOOMVALE_HAVE_SEARCH
 #include "platform/Drives.h"
-#endif
 
 namespace {
 
@@ -92,7 +90,6 @@ TEST_F(RealSearch, SingleFileCountsMatchTheFilesWritten) {
     EXPECT_EQ(shown.at(QStringLiteral("Web page")), 4);
 }
 
-#ifdef LOOMVALE_HAVE_SEARCH
 TEST_F(RealSearch, FolderWithSubfoldersScansEveryMatchAndFillsTheBar) {
     Copy("tree/a.dll");
     Copy("tree/sub/b.dll");
@@ -144,6 +141,5 @@ TEST_F(RealSearch, WholeSystemSearchesTheFixedDrivesOnly) {
     EXPECT_EQ(Total(shown), 2 * 20);
     EXPECT_GT(W<QProgressBar>("prbProgress")->value(), 0);
 }
-#endif
 
 }  // namespace

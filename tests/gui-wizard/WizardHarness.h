@@ -42,6 +42,7 @@ protected:
     ScriptedMessages messages;
     int programEnds = 0;
     std::vector<QString> opened;
+    bool fileManager = true;  // whether the desktop can open a folder
     uint32_t ticks = 1000;
     QTemporaryDir tmp;
     std::unique_ptr<wizard::frmMain> form;
@@ -50,7 +51,10 @@ protected:
         ASSERT_TRUE(tmp.isValid());
         platform::SetMessageBoxService(&messages);
         wizard::frmMain::SetProgramEndHook([this] { ++programEnds; });
-        wizard::frmMain::SetOpenFolderService([this](const QString& f) { opened.push_back(f); });
+        wizard::frmMain::SetOpenFolderService([this](const QString& f) {
+            opened.push_back(f);
+            return fileManager;
+        });
         wizard::frmMain::SetTickSource([this] { return ticks; });
         form = std::make_unique<wizard::frmMain>();
         // Start every test from known options, not from the user's settings.
