@@ -113,15 +113,24 @@ TEST_F(FixtureRun, ImagesOpenInAnIndependentDecoder) {
 }
 
 TEST_F(FixtureRun, SixteenBitModulesInAFolder) {
-    // kinds.dll repacked as NE modules (units of 16 and 512 bytes) and a
-    // bitmap in the core form, beside a font module with nothing to take.
+    // kinds.dll and its repacking as NE modules (units of 16 and 512 bytes,
+    // plus a bitmap in the core form), beside a font module with nothing to take.
     const fs::path in = dest.parent_path() / "in";
     fs::create_directories(in);
-    for (const char* f : {"kinds16.exe", "kinds16_512.exe"}) fs::copy_file(fs::path(LOOMVALE_FIXTURES) / f, in / f);
+    for (const char* f : {"kinds.dll", "kinds16.exe", "kinds16_512.exe"}) fs::copy_file(fs::path(LOOMVALE_FIXTURES) / f, in / f);
     if (fs::exists("/usr/share/wine/fonts/coure.fon")) fs::copy_file("/usr/share/wine/fonts/coure.fon", in / "coure.exe");
     const auto r = Shell(std::string(LOOMVALE_EXTRACT) + " --quiet --dest " + Quote(dest.string()) + " " + Quote(in.string()));
     ASSERT_EQ(r.status, 0) << r.out;
-    EXPECT_EQ(r.out, "Bitmap: 20\nIcon: 4\nCursor: 6\nAnimated cursor: 2\nVideo (AVI): 2\nWeb page: 8\n");
+    EXPECT_EQ(r.out, "Bitmap: 29\nIcon: 6\nCursor: 9\nAnimated cursor: 3\nVideo (AVI): 3\nWeb page: 12\n");
+    // Icon and cursor files hold each image's own bytes, not the padding the
+    // 16-bit module stores after it: the same files as from the 32-bit module.
+    for (const char* kind : {"Icons", "Cursors"})
+        for (const auto& e : fs::directory_iterator(dest / kind)) {
+            const std::string name = e.path().filename().string();
+            if (name.rfind("kinds.dll", 0) != 0) continue;
+            for (const char* ne : {"kinds16.exe", "kinds16_512.exe"})
+                EXPECT_EQ(ReadFile(dest / kind / (ne + name.substr(9))), ReadFile(e.path())) << ne << " " << name;
+        }
     EXPECT_EQ(ReadFile(dest / "Web pages" / "kinds16.exe - ABOUT.HTM").substr(0, 41), "<html><body><h1>About</h1></body></html>\n");
     if (Shell("command -v identify").status != 0) GTEST_SKIP() << "ImageMagick is not installed";
     std::string all;

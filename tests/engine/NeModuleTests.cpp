@@ -44,6 +44,9 @@ TEST_F(EngineTest, SixteenBitModulesGiveTheirImages) {
         ASSERT_EQ(icons.size(), 1u);
         ASSERT_EQ(cursors.size(), 1u);
         ASSERT_EQ(bitmaps.size(), 2u);
+        // Each image's own bytes, never the padding after it.
+        EXPECT_EQ(fs::file_size(icons[0]), 6 + 32 + small.size() + large.size());
+        EXPECT_EQ(fs::file_size(cursors[0]), 6 + 16 + cursor.size() - 4);
         EXPECT_EQ(G32(ReadFile(cursors[0]), 6 + 4), 5u | 7u << 16);  // hotspot
         if (!HaveIdentify()) GTEST_SKIP() << "identify not installed";
         EXPECT_EQ(Identify(icons[0]), "16 16\n32 32\n");
