@@ -317,7 +317,7 @@ std::size_t MemberLength(std::size_t stored, int32_t figure) {
 // after our own last write there; any other change (files removed between
 // runs) starts the folder's names from 1 again.
 struct FolderNames {
-    std::filesystem::file_time_type seen{};
+    int64_t seen = -1;
     std::unordered_map<std::string, unsigned> next;
 };
 std::unordered_map<std::string, FolderNames> g_names;
@@ -327,9 +327,8 @@ constexpr std::size_t kMaxRememberedNames = 1u << 16;
 std::size_t g_rememberedNames = 0;
 
 FolderNames* NamesOf(const std::string& folder) {
-    std::error_code ec;
-    const auto now = std::filesystem::last_write_time(folder, ec);
-    if (ec) return nullptr;
+    const int64_t now = platform::FolderStamp(folder);
+    if (now < 0) return nullptr;
     if (g_rememberedNames > kMaxRememberedNames) {
         g_names.clear();
         g_rememberedNames = 0;
@@ -346,24 +345,7 @@ FolderNames* NamesOf(const std::string& folder) {
 // After our own write into folder: its new time is ours, not a change.
 void NoteOwnWrite(const std::string& folder) {
     auto it = g_names.find(folder);
-    if (it == g_names.end()) return;
-    std::error_code ec;
-    const auto now = std::filesystem::last_write_time(folder, ec);
-    if (!ec) it->second.seen = now;
-}
-
-enum class NameState { Free, Taken, Blocked };
-
-NameState StateOfName(const std::string& path) {
-    std::error_code ec;
-    const auto type = std::filesystem::symlink_status(path, ec).type();
-    if (type == std::filesystem::file_type::not_found) return NameState::Free;
-    if (ec) return NameState::Taken;
-    // A link, pipe or device where our file would go: never stepped over
-    // silently, as what the user meant there cannot be told.
-    if (type == std::filesystem::file_type::regular || type == std::filesystem::file_type::directory)
-        return NameState::Taken;
-    return NameState::Blocked;
+    if (it != g_names.end()) it->second.seen = platform::FolderStamp(folder);
 }
 
 // The candidate path for MakeOutputPath; blocked when a link, pipe or
@@ -592,10 +574,12 @@ std::string FindOutputPath(const std::string& TypeText, std::string NameText, bo
         const std::string tail = suffix + ext;
         const std::string front = CutUtf8(whole, tail.size() < kMaxFileName ? kMaxFileName - tail.size() : 0);
         const std::string path = folder + platform::kPathSep + front + tail;
-        const NameState state = StateOfName(path);
-        if (state == NameState::Taken) continue;
+        // A link, pipe or device where our file would go is not stepped
+        // over silently: what the user meant by it cannot be told.
+        const platform::NameState state = platform::StateOfName(path);
+        if (state == platform::NameState::Taken) continue;
         if (remembered) *remembered = n;
-        blocked = state == NameState::Blocked;
+        blocked = state == platform::NameState::Blocked;
         return path;
     }
 }

@@ -151,4 +151,16 @@ FileError DeleteFile(const std::string& path) {
     return {};
 }
 
+NameState StateOfName(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? NameState::Free : NameState::Taken;
+    return S_ISREG(st.st_mode) || S_ISDIR(st.st_mode) ? NameState::Taken : NameState::Blocked;
+}
+
+int64_t FolderStamp(const std::string& folder) {
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0) return -1;
+    return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
 }  // namespace platform

@@ -51,4 +51,12 @@ FileError AppendLine(const std::string& path, std::string_view text);
 
 FileError DeleteFile(const std::string& path);
 
+// What stands at an output name: nothing, a file or folder (the name is
+// taken), or something no output may be written through (a link, pipe,
+// device or socket).
+enum class NameState { Free, Taken, Blocked };
+NameState StateOfName(const std::string& path);
+// The folder's modification time in nanoseconds; -1 when it cannot be read.
+int64_t FolderStamp(const std::string& folder);
+
 }  // namespace platform

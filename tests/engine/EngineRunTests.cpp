@@ -137,7 +137,8 @@ TEST_F(RunTest, DestinationsThatAreNotFilesAreNeverWrittenThrough) {
         { std::ofstream(outside) << "keep"; }
         r.make(d / "Bitmaps" / r.at);
         if (!fs::exists(fs::symlink_status(d / "Bitmaps" / r.at))) {
-            ADD_FAILURE() << r.what << ": could not be made";
+            // Only root may make a device node.
+            if (::geteuid() == 0 || !std::string(r.what).starts_with("device")) ADD_FAILURE() << r.what << ": not made";
             continue;
         }
         box.prompts.clear(), owner.found.clear();
