@@ -31,7 +31,7 @@ dpkg -c "$work"/loomvale_*.deb >&2
 
 deb=$(ls "$work"/loomvale_*.deb)
 echo "== lintian $(basename "$deb")" >&2
-lintian --fail-on error "$deb" >&2
+lintian --fail-on error,warning "$deb" >&2
 mkdir -p out
 cp "$deb" out/
 echo "out/$(basename "$deb")"
