@@ -142,10 +142,9 @@ void ProgressLine::Update(const ExtractRun& run, int32_t dirsDone, uint32_t nowT
         moved = true;
         int32_t estimate = 0;
         const int32_t elapsed = static_cast<int32_t>(nowTicks - start_);
+        // As on the wizard's status: an estimate of 10 s or less keeps the last one shown.
         if (platform::RemainingEstimate(total_, dirsDone, elapsed, estimate))
             remaining_ = "Remaining time: " + platform::TimeIntervalText(static_cast<uint32_t>(estimate), 3);
-        else
-            remaining_.clear();
     }
     if (terminal_) {
         if (moved || !drawnOnce_ || nowTicks - lastDraw_ >= 100) {

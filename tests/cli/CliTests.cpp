@@ -83,14 +83,14 @@ TEST_F(Progress, PlainLinesOnlyWhenThePercentageMoves) {
     line.Update(run, 31, 5400);    // still 2: nothing
     run.filesDone = 2;
     line.Update(run, 250, 35000);  // 12, 30 s after the start: 90 s to go
-    line.Update(run, 990, 36000);  // 50, less than 10 s to go: no estimate
+    line.Update(run, 990, 36000);  // 50, less than 10 s to go: the last estimate stays
     line.Update(run, 1100, 37000); // more than counted: the line stays
     line.Begin(100, 0xFFFFF000u);  // the tick count wraps during this one
     line.Update(run, 20, 9000);    // 13.096 s: 80 / 20 of that to go
     EXPECT_EQ(Written(),
               "4% | 1 file | icon 3, video 0\n"
               "24% | 2 files | icon 3, video 0 | Remaining time: 1 min 30 sec\n"
-              "100% | 2 files | icon 3, video 0\n"
+              "100% | 2 files | icon 3, video 0 | Remaining time: 1 min 30 sec\n"
               "20% | 2 files | icon 3, video 0 | Remaining time: 52 sec\n");
 }
 
