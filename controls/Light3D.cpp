@@ -35,6 +35,11 @@ void Light3D::SetBackColor(uint32_t c) { backColor_ = c; update(); emit Property
 
 void Light3D::Cls() { image_ = QImage(); update(); }
 
+QPaintDevice* Light3D::hDC() {
+  EnsureImage();
+  return &image_;
+}
+
 void Light3D::EnsureImage() {
   if (image_.size() != size()) {
     QImage next(size().expandedTo(QSize(1, 1)), QImage::Format_ARGB32_Premultiplied);

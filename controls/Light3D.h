@@ -54,6 +54,10 @@ class Light3D : public QWidget {
   void SetPicture(const QPixmap& p);
   WId hwnd() { return winId(); }
   void Cls();
+  // Where run-time graphics go: the persistent bitmap that PSet_ draws into,
+  // Cls clears and Image returns (Qt widgets cannot be drawn on outside a
+  // paint event). Call Refresh to show what was drawn.
+  QPaintDevice* hDC();
   bool AutoRedraw() const { return autoRedraw_; }
   void SetAutoRedraw(bool on);
   uint32_t BackColor() const { return backColor_; }
@@ -62,9 +66,6 @@ class Light3D : public QWidget {
   QImage Image() const { return image_; }
   bool Style() const { return style_; }
   void SetStyle(bool sunken);
-
-  const Line3D& Line(int index) const { return lin3D_[index & 3]; }
-  int16_t BorderStyle() const { return borderStyle_; }
 
   // New instance on a form: ambient font, sunken.
   void InitProperties(const QFont& ambientFont);
@@ -101,7 +102,7 @@ class Light3D : public QWidget {
   uint32_t backColor_ = 0x8000000Fu;
   uint32_t foreColor_ = 0x80000012u;
   int16_t backStyle_ = 1;
-  int16_t borderStyle_ = 0;
+  int16_t borderStyle_ = 0;  // persisted only; no public property
   bool autoRedraw_ = false;
   QPixmap picture_;
   QImage image_;  // run-time graphics (PSet_), cleared by Cls

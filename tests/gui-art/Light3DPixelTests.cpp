@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QPainter>
+
 #include <tuple>
 
 TEST(Light3DPixels, EtchedLineAndFrameInThePalettesColours) {
@@ -27,4 +29,42 @@ TEST(Light3DPixels, EtchedLineAndFrameInThePalettesColours) {
     pal.setColor(QPalette::Light, red);
     l.setPalette(pal);
     check(30, 10, {{0, 0, red}, {15, 9, dark}});
+}
+
+TEST(Light3DSurface, RunTimeGraphicsGoThroughHdcAndClsClearsThem) {
+    loomvale::Light3D l;
+    l.resize(20, 10);
+    {
+        QPainter p(l.hDC());
+        p.fillRect(QRect(5, 4, 1, 1), QColor(0, 200, 0));
+    }
+    l.PSet_(9, 4, 0x000000FFu);  // one pixel in from the point given; COLORREF red
+    const QImage drawn = l.grab().toImage();
+    EXPECT_EQ(drawn.pixelColor(5, 4), QColor(0, 200, 0));
+    EXPECT_EQ(drawn.pixelColor(10, 5), QColor(255, 0, 0));
+    EXPECT_EQ(l.Image().pixelColor(5, 4), QColor(0, 200, 0)) << "hDC draws into the persistent bitmap";
+    l.Cls();
+    const QImage cleared = l.grab().toImage();
+    EXPECT_EQ(cleared.pixelColor(5, 4), cleared.pixelColor(6, 4));
+    EXPECT_EQ(cleared.pixelColor(10, 5), cleared.pixelColor(6, 4));
+}
+
+TEST(Light3DSurface, StoredPropertiesSurviveLoadAndSave) {
+    const QFont ambient;
+    loomvale::PropertyBag none, stored, saved;
+    loomvale::Light3D fresh;
+    fresh.ReadProperties(none, ambient);
+    EXPECT_TRUE(fresh.Style()) << "no \"Style\" key: sunken";
+    fresh.WriteProperties(saved, ambient);
+    EXPECT_EQ(saved.Size(), 0u) << "defaults are left out";
+    // The border style has no public property, yet a stored one is kept.
+    stored.WriteProperty("BorderStyle", 1, 0);
+    stored.WriteProperty("Style", false, true);
+    loomvale::Light3D loaded;
+    loaded.ReadProperties(stored, ambient);
+    EXPECT_FALSE(loaded.Style());
+    loaded.WriteProperties(saved, ambient);
+    EXPECT_EQ(saved.ReadProperty("BorderStyle", 0).toInt(), 1);
+    EXPECT_EQ(saved.ReadProperty("Style", true).toBool(), false);
+    EXPECT_EQ(saved.Size(), 2u);
 }
