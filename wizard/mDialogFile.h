@@ -4,18 +4,27 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+class QFileDialog;
 class QWidget;
 
 namespace wizard {
+
+// One entry of a file filter: the text shown and the patterns it stands for.
+struct FileFilter {
+    std::string description;
+    std::vector<std::string> patterns;
+    bool operator==(const FileFilter&) const = default;
+};
 
 // The dialogs themselves, replaceable so that tests can answer them.
 class IDialogService {
 public:
     virtual ~IDialogService() = default;
     virtual std::string PickFolder(QWidget* owner, const std::string& prompt) = 0;
-    // qtFilter: Qt's form ("Desc (*.a *.b);;..."); selected: 1-based entry.
-    virtual std::string PickFile(QWidget* owner, const std::string& initialFile, const std::string& qtFilter,
+    // selected: 1-based entry of filters (outside them: the first).
+    virtual std::string PickFile(QWidget* owner, const std::string& initialFile, const std::vector<FileFilter>& filters,
                                  int32_t selected, const std::string& title, bool openDialog) = 0;
 };
 // nullptr restores the QFileDialog one. The caller keeps ownership.
@@ -28,8 +37,12 @@ std::string BrowseForFolder(QWidget* owner, const std::string& prompt);
 std::string ShowFileDialog(QWidget* owner, const std::string& initialFile, const std::string& filter,
                            int32_t& filterIndex, const std::string& title, bool openDialog);
 int32_t FilterIndexFromFile(const std::string& fileName);
-// "Desc|*.a;*.b|..." -> "Desc (*.a *.b)" entries joined by ";;" (patterns
-// from the pattern item, so Qt filters by them).
-std::string QtFilterFromDialogFilter(const std::string& dialogFilter);
+// The description-and-patterns pairs of a NUL-separated filter; patterns are
+// split at ';'.
+std::vector<FileFilter> FiltersFromDialogFilter(const std::string& dialogFilter);
+// The dialog PickFile shows, not yet open: each entry shows its description as
+// written, and the files listed are those matching its patterns.
+QFileDialog* MakeFileDialog(QWidget* owner, const std::string& initialFile, const std::vector<FileFilter>& filters,
+                            int32_t selected, const std::string& title, bool openDialog);
 
 }  // namespace wizard

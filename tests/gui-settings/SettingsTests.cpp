@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFileSystemModel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -23,14 +26,16 @@ namespace {
 class Fakes : public platform::IMessageBoxService, public wizard::IDialogService {
 public:
     std::vector<std::string> shown;
-    std::string answer, lastPrompt, lastFilter;
+    std::string answer, lastPrompt;
+    std::vector<wizard::FileFilter> lastFilters;
+    int32_t lastSelected = 0;
     platform::MsgResult Show(const std::string& prompt, platform::MsgButtons, platform::MsgIcon) override {
         return shown.push_back(prompt), platform::MsgResult::OK;
     }
     std::string PickFolder(QWidget*, const std::string& prompt) override { return lastPrompt = prompt, answer; }
-    std::string PickFile(QWidget*, const std::string&, const std::string& qtFilter, int32_t, const std::string& title,
-                         bool) override {
-        return lastPrompt = title, lastFilter = qtFilter, answer;
+    std::string PickFile(QWidget*, const std::string&, const std::vector<wizard::FileFilter>& filters, int32_t selected,
+                         const std::string& title, bool) override {
+        return lastPrompt = title, lastFilters = filters, lastSelected = selected, answer;
     }
 };
 
@@ -114,21 +119,83 @@ TEST_F(Settings, PickersFillTheirBoxOnlyWhenSomethingIsChosenAndKeepTheFilter) {
         fakes.answer = answer;
         QTest::mouseClick(form.findChild<QPushButton*>("cmdBrowse"), Qt::LeftButton);
         EXPECT_EQ(fakes.lastPrompt, "Choose a folder to start search from.");
-        EXPECT_EQ(folder->text(), QString(*answer ? answer : "/kept"));
+        EXPECT_EQ(folder->text(), QString(*answer ? answer : "/kept")) << "answer '" << answer << "'";
     }
     form.findChild<QRadioButton*>("optSearchFile")->click();
     QTest::mouseClick(form.findChild<QPushButton*>("cmdBrowseFile"), Qt::LeftButton);
     EXPECT_EQ(fakes.lastPrompt, "Load Program File");
-    EXPECT_EQ(fakes.lastFilter, "Program Files (*.exe *.dll *.ocx)");
+    // Shown as written, with the patterns it stands for.
+    EXPECT_EQ(fakes.lastFilters, (std::vector<wizard::FileFilter>{
+                                     {"Program Files (*.exe;*.dll;*.ocx)", {"*.exe", "*.dll", "*.ocx"}}}));
+    EXPECT_EQ(fakes.lastSelected, 1);
+}
 
-    // The filter index comes from the last filter, or from the initial file when it is 0.
+TEST_F(Settings, FilterIndexComesFromAWholePatternEntry) {
+    const std::string longName(300, 'x');  // 260 characters or more: two NULs appended, no padding
+    const struct {
+        std::string filter, file;
+        int32_t index;
+    } cases[] = {
+        {"Images|*.bmp|Icons|*.ico", "a.ico", 2},
+        {"Images|*.bmp|Icons|*.ico", "a.bmp", 1},
+        {"Icons|*.ico|Photos|*.jpeg", "x.jpeg", 2},  // a four-letter extension
+        {"Icons|*.ico|Photos|*.jpeg", "jpeg", 2},    // no dot: the last four characters all the same
+        // Nothing matches: every NUL is counted, padding included. 3 separators
+        // and 236 padding NULs give 239 / 2 + 1.
+        {"Images|*.bmp|Icons|*.ico", "a.txt", 120},
+        {"Images|*.bmp|Icons|*.ico", "A.ICO", 120},  // compared exactly
+        {"Images|*.bmp|Icons|*.ico", "a.icon", 120},
+        {"Photos|*.jpeg;*.jpg|Icons|*.ico", "x.jpeg", 117},  // a list is not a whole entry: 232 NULs
+        {"Icons|*.ico", "", 126},                            // the pattern "*." fits nothing: 250 NULs
+        {longName + "|*.ico", "a.ico", 1},
+        {longName + "|*.ico", "a.txt", 2},  // 1 separator and 2 NULs
+    };
+    for (const auto& c : cases) {
+        int32_t index = 1;
+        wizard::ShowFileDialog(nullptr, "", c.filter, index, "t", true);
+        EXPECT_EQ(wizard::FilterIndexFromFile(c.file), c.index) << c.filter.substr(0, 40) << " / " << c.file;
+    }
+    // Without a filter index the initial file chooses it.
     int32_t index = 0;
-    wizard::ShowFileDialog(nullptr, "", "Images|*.bmp|Icons|*.ico", index, "t", true);
-    EXPECT_EQ(wizard::FilterIndexFromFile("a.ico"), 2);
-    EXPECT_EQ(wizard::FilterIndexFromFile("a.txt"), 1) << "nothing fits: the first entry";
-    wizard::ShowFileDialog(nullptr, "x.jpeg", "Icons|*.ico|Photos (*.jpeg)|*.jpeg;*.jpg", index, "t", false);
-    EXPECT_EQ(index, 2);
-    EXPECT_EQ(wizard::QtFilterFromDialogFilter(wizard::DialogFilter), "Icons (*.ico);;Photos (*.jpeg *.jpg)");
+    wizard::ShowFileDialog(nullptr, "x.ico", "Images|*.bmp|Icons|*.ico", index, "t", false);
+    EXPECT_EQ(std::make_pair(index, fakes.lastSelected), std::make_pair(2, 2));
+    EXPECT_EQ(fakes.lastFilters,
+              (std::vector<wizard::FileFilter>{{"Images", {"*.bmp"}}, {"Icons", {"*.ico"}}}));
+    wizard::DialogFilter.clear();
+    EXPECT_EQ(wizard::FilterIndexFromFile("a.ico"), 1) << "no dialog shown yet";
+}
+
+// The real dialog: the entry shows as written and the list holds only the files of its patterns.
+TEST_F(Settings, FileDialogListsTheFilesOfTheChosenEntry) {
+    QTemporaryDir dir;
+    for (const char* name : {"a.exe", "B.DLL", "c.ocx", "d.txt", "e.exe.txt"})
+        std::ofstream((dir.path() + "/" + name).toStdString()) << "x";
+    const std::vector<wizard::FileFilter> filters{{"Program Files (*.exe;*.dll;*.ocx)", {"*.exe", "*.dll", "*.ocx"}},
+                                                  {"Text", {"*.txt"}}};
+    std::unique_ptr<QFileDialog> dialog(
+        wizard::MakeFileDialog(nullptr, dir.path().toStdString(), filters, 1, "Load Program File", true));
+    dialog->show();
+    auto* combo = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+    auto* model = dialog->findChild<QFileSystemModel*>();
+    ASSERT_TRUE(combo && model);
+    EXPECT_EQ(combo->currentText(), QStringLiteral("Program Files (*.exe;*.dll;*.ocx)"));
+    EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Load Program File"));
+    auto listed = [&] {
+        QStringList names;
+        const QModelIndex root = model->index(dir.path());
+        for (int i = 0; i < model->rowCount(root); ++i) names << model->index(i, 0, root).data().toString();
+        names.sort();
+        return names;
+    };
+    const QStringList programs{"B.DLL", "a.exe", "c.ocx"};
+    EXPECT_TRUE(QTest::qWaitFor([&] { return listed() == programs; })) << listed().join(' ').toStdString();
+    // Choosing the other entry in the box lists its files instead.
+    combo->setFocus();
+    QTest::keyClick(combo, Qt::Key_Down);
+    ASSERT_EQ(combo->currentIndex(), 1);
+    const QStringList texts{"d.txt", "e.exe.txt"};
+    EXPECT_TRUE(QTest::qWaitFor([&] { return listed() == texts; })) << listed().join(' ').toStdString();
+    EXPECT_EQ(dialog->fileMode(), QFileDialog::ExistingFile);
 }
 
 }  // namespace
