@@ -81,24 +81,26 @@ bool Loads(const Bytes& bytes) {
 TEST(AviClipHostile, TruncatedOversizedAndUnplayableClipsAreRefused) {
     const QByteArray own = resources::ClipBytes(QStringLiteral("FINDFILES"));
     for (qsizetype n = 0; n < own.size(); n += (n < 1400 ? 1 : 97))
-        ASSERT_FALSE(Loads(Bytes(own.begin(), own.begin() + n))) << n;
+        ASSERT_FALSE(Loads(Bytes(own.begin(), own.begin() + n))) << "own clip cut to " << n << " bytes";
     EXPECT_TRUE(Loads(Bytes(own.begin(), own.end())));
     // A chunk larger than its list, or whose size would wrap around.
     for (uint32_t size : {100u, 0xFFFFFFF0u, 0xFFFFFFFFu}) {
         Bytes junk = Chunk("JUNK", Bytes(8, 0));
         for (int i = 0; i < 4; ++i) junk[4 + i] = uint8_t(size >> 8 * i);
-        EXPECT_FALSE(Loads(Riff(junk))) << size;
+        EXPECT_FALSE(Loads(Riff(junk))) << "JUNK chunk of size " << size;
     }
     EXPECT_FALSE(Loads(Riff(List("movi", Movi(Clip())))));  // frames before the format
     EXPECT_FALSE(Loads(Riff(List("hdrl", Chunk("avih", Bytes(56, 0))))));  // no stream
-    const Clip unplayable[] = {
-        {.width = 0}, {.width = -4}, {.width = 5000}, {.width = INT32_MAX, .height = INT32_MAX}, {.height = 0},
-        {.height = 2049}, {.height = INT32_MIN}, {.bits = 16}, {.compression = 2},  // RLE4
-        {.height = -3, .compression = 1},  // RLE runs bottom-up only
-        {.colours = 257}, {.frames = {}}, {.frames = {Bytes(11, 1)}},  // no frames, a short first frame
-        {.frameTag = "01dc"},  // frames of a stream that does not exist
+    const std::pair<const char*, Clip> unplayable[] = {
+        {"width 0", {.width = 0}}, {"width -4", {.width = -4}}, {"width 5000", {.width = 5000}},
+        {"size INT32_MAX", {.width = INT32_MAX, .height = INT32_MAX}}, {"height 0", {.height = 0}},
+        {"height 2049", {.height = 2049}}, {"height INT32_MIN", {.height = INT32_MIN}}, {"16 bit", {.bits = 16}},
+        {"RLE4", {.compression = 2}}, {"RLE8 top-down", {.height = -3, .compression = 1}},
+        {"257 colours", {.colours = 257}}, {"no frames", {.frames = {}}},
+        {"short first frame", {.frames = {Bytes(11, 1)}}},
+        {"frames of a stream that does not exist", {.frameTag = "01dc"}},
     };
-    for (const Clip& c : unplayable) EXPECT_FALSE(Loads(Build(c))) << c.width << "x" << c.height;
+    for (const auto& [what, c] : unplayable) EXPECT_FALSE(Loads(Build(c))) << what;
     // A palette shorter than it claims: the missing colours are black.
     AviClip clip;
     ASSERT_TRUE(clip.Load(Build({.colours = 200})));

@@ -208,6 +208,7 @@ TEST_F(OptionPages, ExistingDestinationAsksEveryTimeAndKeepsWhatIsThere) {
 TEST_F(OptionPages, DestinationBelowAMissingFolderIsInvalid) {
     ToPage(3);
     for (const std::string& bad : {Tmp("a/b/c"), std::string("")}) {
+        SCOPED_TRACE("destination '" + bad + "'");
         SetDest(bad);
         messages.shown.clear();
         Click("cmdNext");

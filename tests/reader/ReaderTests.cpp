@@ -10,6 +10,7 @@
 #include <optional>
 #include <regex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/PeResources.h"
@@ -129,8 +130,10 @@ TEST(PeReader, LookupRules) {
     // Lookups ignore ASCII case; the first of two types equal but for case wins.
     EXPECT_EQ(Load(a.m, ResId::Int(23), ResId::Str("about.htm")), Bytes("<html>about</html>"));
     EXPECT_EQ(Load(a.m, ResId::Str("Avi"), ResId::Str("clip")), Bytes("RIFF-clip"));
-    for (auto [type, name] : {std::pair{ResId::Int(2), ResId::Int(999)}, {ResId::Int(3), ResId::Int(1)}, {ResId::Int(2), ResId::Str("#99999")}})
-        EXPECT_TRUE(Load(a.m, type, name).empty());
+    for (auto [what, type, name] : {std::tuple{"name 999", ResId::Int(2), ResId::Int(999)},
+                                    {"type 3", ResId::Int(3), ResId::Int(1)},
+                                    {"name #99999", ResId::Int(2), ResId::Str("#99999")}})
+        EXPECT_TRUE(Load(a.m, type, name).empty()) << what;
     // A scan looks members up again and again; that must cost no memory.
     rusage before{}, after{};
     getrusage(RUSAGE_SELF, &before);
@@ -157,13 +160,14 @@ TEST(PeReader, LookupRules) {
 }
 
 TEST(PeReader, RefusesWhatIsNotAModule) {
-    for (const std::string& c : {std::string(), std::string("MZ"), std::string("#!/bin/sh\necho hi\n"), std::string(4096, 'M')})
-        EXPECT_EQ(Mapped(Bytes(c)).m, nullptr);
+    for (auto [what, c] : {std::pair{"empty", std::string()}, {"MZ alone", std::string("MZ")},
+                           {"a script", std::string("#!/bin/sh\necho hi\n")}, {"4096 M", std::string(4096, 'M')}})
+        EXPECT_EQ(Mapped(Bytes(c)).m, nullptr) << what;
     // A module without resources maps, and simply has none.
     Mapped a(PeBuilder().Build());
     ASSERT_NE(a.m, nullptr);
     EXPECT_TRUE(List(a.m).names.empty());
-    for (const auto& p : {(a.dir / "missing.dll").string(), a.dir.string()}) EXPECT_EQ(Open(p), nullptr);
+    for (const auto& p : {(a.dir / "missing.dll").string(), a.dir.string()}) EXPECT_EQ(Open(p), nullptr) << p;
 }
 
 TEST(PeReader, SurvivesTruncationAndDamagedDirectories) {
