@@ -38,6 +38,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <vector>
@@ -439,15 +440,21 @@ void frmMain::FillStatsList() {
         row->setText(1, QStringLiteral("0"));
         row->setData(0, Qt::UserRole, QString::fromLatin1(engine::kKinds[k].key));
     }
+    LayOutPage(Progress);  // the list's width, before the page shows
     AutoSizeColumns(lvResStats);
 }
 
 void frmMain::AutoSizeColumns(QTreeWidget* list) {
-    for (int i = 0; i < list->columnCount(); ++i) {
+    // Every column as wide as its widest text, header included; the last one
+    // also takes what is left of the list's width.
+    const int last = list->columnCount() - 1;
+    int used = 0;
+    for (int i = 0; i <= last; ++i) {
         list->resizeColumnToContents(i);
-        // Never narrower than the header's own text.
-        const int header = list->header()->sectionSizeHint(i);
-        if (list->columnWidth(i) < header) list->setColumnWidth(i, header);
+        // The viewport follows the list's size only once the list is shown.
+        if (i == last)
+            list->setColumnWidth(i, std::max(list->columnWidth(i), list->maximumViewportSize().width() - used));
+        used += list->columnWidth(i);
     }
 }
 

@@ -86,6 +86,12 @@ TEST_F(Run, StatsRowsForTheChosenKindsAndEachResFoundAddsOne) {
     EXPECT_EQ(list->headerItem()->text(0), QStringLiteral("Resource type"));
     EXPECT_EQ(list->headerItem()->text(1), QStringLiteral("Found"));
     EXPECT_FALSE(list->topLevelItem(0)->icon(0).isNull());
+    // The first column fits its texts, header included; the last takes the rest.
+    const QFontMetrics fm = list->fontMetrics();
+    for (const QString& text : {QStringLiteral("Resource type"), QStringLiteral("Web page")})
+        EXPECT_GE(list->columnWidth(0), fm.horizontalAdvance(text) + (text.startsWith('W') ? 16 : 0)) << text.toStdString();
+    EXPECT_LT(list->columnWidth(0), list->viewport()->width() / 3) << "first column stretched";
+    EXPECT_EQ(list->columnWidth(0) + list->columnWidth(1), list->viewport()->width());
     engine::ResName name = int32_t{7};
     for (int32_t kind : {1, 1, 1, 5, 0, 6, -1}) form->ResFound(kind, name);
     EXPECT_EQ(Rows(), (QStringList{QStringLiteral("Icon=3"), QStringLiteral("Web page=1")}));
@@ -115,11 +121,8 @@ TEST_F(Run, WithSubfoldersTheFrameShowsAroundTheBar) {
     duringRun = [&] {
         frame = W("l3dProgressBack")->isVisible();
         barParent = W("prbProgress")->parentWidget();
-        const QRect inner = W("prbProgress")->geometry();
-        const QRect outer = W("l3dProgressBack")->rect();
-        EXPECT_TRUE(outer.contains(inner));
-        EXPECT_GT(outer.width(), inner.width());
-        EXPECT_GT(outer.height(), inner.height());
+        // At (1, 1), one pixel in from every edge.
+        EXPECT_EQ(W("prbProgress")->geometry(), W("l3dProgressBack")->rect().adjusted(1, 1, -1, -1));
     };
     StartFolderRun(true);
     EXPECT_TRUE(frame);

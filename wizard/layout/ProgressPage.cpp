@@ -26,14 +26,15 @@ QWidget* BuildProgressPage(ProgressPageUi& ui) {
 
     ui.l3dProgressBack = MakeSunkenFrame(page);
     ui.l3dProgressBack->setObjectName(QStringLiteral("l3dProgressBack"));
+    // The bar at (1, 1), so the one-pixel edge touches it on every side.
     auto* frameLayout = new QVBoxLayout(ui.l3dProgressBack);
-    frameLayout->setContentsMargins(2, 2, 2, 2);
+    frameLayout->setContentsMargins(1, 1, 1, 1);
     ui.prbProgress = new QProgressBar(ui.l3dProgressBack);
     ui.prbProgress->setObjectName(QStringLiteral("prbProgress"));
     ui.prbProgress->setRange(0, 50);
     ui.prbProgress->setValue(0);
     ui.prbProgress->setTextVisible(false);
-    ui.prbProgress->setFixedHeight(16);
+    ui.prbProgress->setFixedHeight(17);
     frameLayout->addWidget(ui.prbProgress);
     ui.l3dProgressBack->hide();
     // Keep the layout steady whether the frame shows or not.
@@ -41,6 +42,11 @@ QWidget* BuildProgressPage(ProgressPageUi& ui) {
     keep.setRetainSizeWhenHidden(true);
     ui.l3dProgressBack->setSizePolicy(keep);
     col->addWidget(ui.l3dProgressBack);
+
+    // The etched line between the bar and the counts, across the column.
+    ui.l3dCenterLine = MakeEtchedLine(page);
+    ui.l3dCenterLine->setObjectName(QStringLiteral("l3dCenterLine"));
+    col->addWidget(ui.l3dCenterLine);
 
     ui.lvResStats = new QTreeWidget(page);
     ui.lvResStats->setObjectName(QStringLiteral("lvResStats"));
@@ -50,8 +56,9 @@ QWidget* BuildProgressPage(ProgressPageUi& ui) {
     ui.lvResStats->setIconSize(QSize(16, 16));
     ui.lvResStats->setSelectionMode(QAbstractItemView::NoSelection);
     ui.lvResStats->setFocusPolicy(Qt::NoFocus);
+    // Column widths are AutoSizeColumns' to set.
     ui.lvResStats->header()->setStretchLastSection(false);
-    ui.lvResStats->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    ui.lvResStats->header()->setSectionResizeMode(QHeaderView::Interactive);
     col->addWidget(ui.lvResStats, 1);
     return page;
 }

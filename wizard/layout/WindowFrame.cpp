@@ -5,6 +5,7 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QVBoxLayout>
@@ -128,6 +129,13 @@ void frmMainUi::setupUi(QWidget* window) {
     cmdCancel->setEnabled(true);
 
     window->setFixedSize(620, 460);
+}
+
+void frmMainUi::LayOutPage(int index) {
+    QWidget* page = pages[index];
+    if (page == fraScreen->currentWidget()) return;
+    page->setGeometry(fraScreen->contentsRect());
+    if (page->layout()) page->layout()->setGeometry(page->rect());
 }
 
 }  // namespace wizard::layout

@@ -87,6 +87,7 @@ struct ProgressPageUi {
     QLabel* lblStatus = nullptr;
     QWidget* l3dProgressBack = nullptr;
     QProgressBar* prbProgress = nullptr;
+    QWidget* l3dCenterLine = nullptr;
     QTreeWidget* lvResStats = nullptr;
 };
 QWidget* BuildProgressPage(ProgressPageUi& ui);
@@ -110,6 +111,9 @@ struct frmMainUi : HeaderBandUi,
     std::array<QWidget*, kPageCount> pages{};
 
     void setupUi(QWidget* window);
+    // The stack lays out only the page on show; this lays out another at the
+    // stack's size, so that code filling it sees the sizes it will show with.
+    void LayOutPage(int index);
 };
 
 }  // namespace wizard::layout
