@@ -1,5 +1,7 @@
 // Feeds arbitrary bytes as a program file through the resource reader and
-// every writer of the engine, into a fresh destination each time.
+// every writer of the engine, into a fresh destination each time: held in
+// memory (fuzz_extract, fast), or real files on disk (fuzz_extract_files,
+// which keeps the file layer itself covered).
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +15,10 @@
 #include "engine/mResCore.h"
 #include "platform/MessageBox.h"
 #include "platform/PeResources.h"
+
+#ifndef LOOMVALE_FUZZ_REAL_FILES
+#include "MemoryFileSystem.h"
+#endif
 
 namespace {
 
@@ -31,6 +37,9 @@ public:
 };
 
 std::string g_root;
+#ifndef LOOMVALE_FUZZ_REAL_FILES
+MemoryFileSystem g_memory;
+#endif
 
 bool TouchAll(platform::HMODULE m, const platform::ResId& type, const platform::ResId& name, intptr_t) {
     if (auto res = platform::FindResourceA(m, name, type)) {
@@ -54,9 +63,12 @@ bool EachType(platform::HMODULE m, const platform::ResId& type, intptr_t) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     static Silent silent;
     platform::SetMessageBoxService(&silent);
-    char tmpl[] = "/tmp/lv-fuzz-XXXXXX";
-    if (!mkdtemp(tmpl)) std::abort();
-    g_root = tmpl;
+    // The input itself is read from a file; memory-backed where there is such a folder.
+    char shm[] = "/dev/shm/lv-fuzz-XXXXXX", tmp[] = "/tmp/lv-fuzz-XXXXXX";
+    const char* root = mkdtemp(shm);
+    if (!root) root = mkdtemp(tmp);
+    if (!root) std::abort();
+    g_root = root;
     std::atexit([] { std::filesystem::remove_all(g_root); });
     return 0;
 }
@@ -74,13 +86,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     const std::string dest = g_root + "/out";
-    mkdir(dest.c_str(), 0755);
-    for (const auto& k : engine::kKinds) mkdir((dest + "/" + k.folder).c_str(), 0755);
     engine::ResTypes all;
     for (int k = 0; k < engine::kResKindCount; ++k) all[k] = engine::kTrue;
     Counter owner;
     std::string path = file;
+#ifdef LOOMVALE_FUZZ_REAL_FILES
+    mkdir(dest.c_str(), 0755);
+    for (const auto& k : engine::kKinds) mkdir((dest + "/" + k.folder).c_str(), 0755);
     engine::ExtractResources(path, all, &owner, dest);
     std::filesystem::remove_all(dest);
+#else
+    g_memory.Clear();
+    g_memory.AddFolder(dest);
+    for (const auto& k : engine::kKinds) g_memory.AddFolder(dest + "/" + k.folder);
+    platform::SetFileSystem(&g_memory);
+    engine::ExtractResources(path, all, &owner, dest);
+    platform::SetFileSystem(nullptr);
+    // Every file closed again, nothing written outside the destination.
+    if (g_memory.OpenCount() != 0) std::abort();
+    for (const auto& [name, node] : g_memory.Nodes())
+        if (name.compare(0, dest.size() + 1, dest + "/") != 0 && name != dest) std::abort();
+    g_memory.Clear();  // what one input allocates it frees, so no leak check reruns it
+#endif
     return 0;
 }

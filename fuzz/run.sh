@@ -20,7 +20,8 @@ if [ -d "$wine" ]; then
 fi
 echo "fuzz: $(ls "$corpus" | wc -l) seed files, ${seconds}s" >&2
 
-# The module reader and writers get most of the time, the settings-file
+# The module reader and writers get most of the time (in memory, then a
+# shorter run into real files), the settings-file
 # parser (seeded with the test stores) and the clip reader (seeded with the
 # program's own clip) the rest.
 clips=$(mktemp -d)
@@ -30,15 +31,17 @@ cp "$here"/resources/art/*.avi "$clips"/ 2>/dev/null || true
 cp "$here"/tests/registry/data/*.reg "$stores"/ 2>/dev/null || true
 
 status=0
-run() {  # target seconds corpus
+run() {  # target seconds corpus [max_len]
   [ -x "$build/$1" ] || return 0
   ( cd "$work" && ASAN_OPTIONS=detect_leaks=1 "$build/$1" -max_total_time="$2" -timeout=10 \
-      -rss_limit_mb=2048 -max_len=262144 -print_final_stats=1 "$3" 2>&1 | tail -n 25; exit "${PIPESTATUS[0]}" ) \
+      -rss_limit_mb=2048 -max_len="${4:-262144}" -print_final_stats=1 "$3" 2>&1 | tail -n 25; exit "${PIPESTATUS[0]}" ) \
     || status=1
 }
-run fuzz_extract $(( seconds * 5 / 8 )) "$corpus"
-run fuzz_regfile $(( seconds / 8 )) "$stores"
-run fuzz_aviclip $(( seconds - seconds * 5 / 8 - seconds / 8 )) "$clips"
+fast=$(( seconds * 9 / 16 )) files=$(( seconds * 2 / 16 )) stores_time=$(( seconds * 2 / 16 ))
+run fuzz_extract "$fast" "$corpus"
+run fuzz_extract_files "$files" "$corpus"
+run fuzz_regfile "$stores_time" "$stores" 65536
+run fuzz_aviclip $(( seconds - fast - files - stores_time )) "$clips"
 
 if ls "$work"/crash-* "$work"/leak-* "$work"/timeout-* "$work"/oom-* >/dev/null 2>&1; then
   echo "fuzz: faults found:" >&2

@@ -16,6 +16,21 @@ namespace {
 
 FileFaultHook g_hook;
 
+class SystemCalls final : public FileSystem {
+public:
+    int Open(const char* path, int flags, mode_t mode) override { return ::open(path, flags, mode); }
+    ssize_t Writev(int fd, const iovec* iov, int count) override { return ::writev(fd, iov, count); }
+    int Close(int fd) override { return ::close(fd); }
+    int Fstat(int fd, struct stat* st) override { return ::fstat(fd, st); }
+    int Ftruncate(int fd, off_t size) override { return ::ftruncate(fd, size); }
+    int Unlink(const char* path) override { return ::unlink(path); }
+    int Stat(const char* path, struct stat* st, bool follow) override {
+        return follow ? ::stat(path, st) : ::lstat(path, st);
+    }
+};
+SystemCalls g_system;
+FileSystem* g_fs = &g_system;
+
 FaultDecision Ask(FileOp op, const std::string& path) {
     if (!g_hook) return {};
     return g_hook(op, path);
@@ -42,7 +57,7 @@ ssize_t WriteSome(int fd, std::span<const std::span<const uint8_t>> pieces, std:
         total += len;
     }
     if (iov.empty()) return 0;
-    return ::writev(fd, iov.data(), static_cast<int>(iov.size()));
+    return g_fs->Writev(fd, iov.data(), static_cast<int>(iov.size()));
 }
 
 FileError WritePieces(int fd, std::span<const std::span<const uint8_t>> pieces, const std::string& path) {
@@ -80,11 +95,13 @@ FileError WritePieces(int fd, std::span<const std::span<const uint8_t>> pieces, 
 
 void SetFileFaultHook(FileFaultHook hook) { g_hook = std::move(hook); }
 
+void SetFileSystem(FileSystem* fs) { g_fs = fs ? fs : &g_system; }
+
 FileError CreateNewFile(const std::string& path, int& fd) {
     fd = -1;
     if (const FaultDecision fault = Ask(FileOp::Create, path); fault.err) return Err(fault.err);
     for (;;) {
-        fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+        fd = g_fs->Open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
         if (fd >= 0) return {};
         if (errno != EINTR) return Err(errno);
     }
@@ -98,7 +115,7 @@ FileError WriteAll(int fd, const void* data, std::size_t size, const std::string
 FileError CloseFile(int fd, const std::string& path) {
     const FaultDecision fault = Ask(FileOp::Close, path);
     // Close even when a fault is injected, so no descriptor leaks.
-    const int rc = ::close(fd);
+    const int rc = g_fs->Close(fd);
     if (fault.err) return Err(fault.err);
     // EINTR after close: the descriptor is gone on Linux; do not retry.
     if (rc != 0 && errno != EINTR) return Err(errno);
@@ -126,20 +143,20 @@ FileError AppendLine(const std::string& path, std::string_view text) {
     // a device or a link is refused below.
     int fd;
     do {
-        fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
+        fd = g_fs->Open(path.c_str(), O_CREAT | O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return Err(errno == ELOOP || errno == ENXIO ? EISDIR : errno);
     struct stat st {};
-    const bool sized = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    const bool sized = g_fs->Fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     if (!sized) {
-        ::close(fd);
+        g_fs->Close(fd);
         return Err(EISDIR);
     }
     const std::span<const uint8_t> one(reinterpret_cast<const uint8_t*>(text.data()), text.size());
     FileError e = WritePieces(fd, std::span(&one, 1), path);
     if (e.number) {
         // Take back a partial line so the index stays one line per resource.
-        if (::ftruncate(fd, st.st_size) != 0) { /* nothing more can be done */ }
+        if (g_fs->Ftruncate(fd, st.st_size) != 0) { /* nothing more can be done */ }
     }
     FileError c = CloseFile(fd, path);
     return e.number ? e : c;
@@ -147,19 +164,19 @@ FileError AppendLine(const std::string& path, std::string_view text) {
 
 FileError DeleteFile(const std::string& path) {
     if (const FaultDecision fault = Ask(FileOp::Delete, path); fault.err) return Err(fault.err);
-    if (::unlink(path.c_str()) != 0) return Err(errno);
+    if (g_fs->Unlink(path.c_str()) != 0) return Err(errno);
     return {};
 }
 
 NameState StateOfName(const std::string& path) {
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? NameState::Free : NameState::Taken;
+    if (g_fs->Stat(path.c_str(), &st, false) != 0) return errno == ENOENT ? NameState::Free : NameState::Taken;
     return S_ISREG(st.st_mode) || S_ISDIR(st.st_mode) ? NameState::Taken : NameState::Blocked;
 }
 
 int64_t FolderStamp(const std::string& folder) {
     struct stat st {};
-    if (::stat(folder.c_str(), &st) != 0) return -1;
+    if (g_fs->Stat(folder.c_str(), &st, true) != 0) return -1;
     return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
 }
 

@@ -10,6 +10,10 @@
 #include <string>
 #include <string_view>
 
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/uio.h>
+
 #include "platform/FileError.h"
 
 namespace platform {
@@ -58,5 +62,22 @@ enum class NameState { Free, Taken, Blocked };
 NameState StateOfName(const std::string& path);
 // The folder's modification time in nanoseconds; -1 when it cannot be read.
 int64_t FolderStamp(const std::string& folder);
+
+// The system calls the functions above make, with their contracts (-1 and
+// errno on failure). The file system is the default; the fuzzer puts an
+// in-memory destination in its place so the writers run without a disk.
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
+    virtual int Open(const char* path, int flags, mode_t mode) = 0;
+    virtual ssize_t Writev(int fd, const iovec* iov, int count) = 0;
+    virtual int Close(int fd) = 0;
+    virtual int Fstat(int fd, struct stat* st) = 0;
+    virtual int Ftruncate(int fd, off_t size) = 0;
+    virtual int Unlink(const char* path) = 0;
+    virtual int Stat(const char* path, struct stat* st, bool follow) = 0;
+};
+// nullptr puts the file system back.
+void SetFileSystem(FileSystem* fs);
 
 }  // namespace platform

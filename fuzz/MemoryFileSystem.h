@@ -1,0 +1,107 @@
+// A destination held in memory, in place of the file system below FileIo:
+// folders and files by path, descriptors for the files open. Folder times
+// count every change, so the engine's name memory sees its own writes.
+#pragma once
+
+#include <fcntl.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <map>
+#include <string>
+
+#include "platform/FileIo.h"
+
+class MemoryFileSystem final : public platform::FileSystem {
+public:
+    void AddFolder(const std::string& path) { nodes_[path] = {true, {}, ++clock_}; }
+    void Clear() {
+        nodes_.clear();
+        open_.clear();
+    }
+    std::size_t OpenCount() const { return open_.size(); }
+    const auto& Nodes() const { return nodes_; }
+
+    int Open(const char* path, int flags, mode_t) override {
+        const std::string p(path);
+        auto it = nodes_.find(p);
+        if (it != nodes_.end()) {
+            if (flags & O_EXCL) return Fail(EEXIST);
+            if (it->second.folder) return Fail(EISDIR);
+        } else {
+            if (!(flags & O_CREAT)) return Fail(ENOENT);
+            const auto parent = nodes_.find(p.substr(0, p.rfind('/')));
+            if (parent == nodes_.end()) return Fail(ENOENT);
+            if (!parent->second.folder) return Fail(ENOTDIR);
+            it = nodes_.emplace(p, Node{false, {}, ++clock_}).first;
+            parent->second.time = ++clock_;
+        }
+        open_[nextFd_] = p;
+        return nextFd_++;
+    }
+    ssize_t Writev(int fd, const iovec* iov, int count) override {
+        Node* n = FileOf(fd);
+        if (!n) return Fail(EBADF);
+        ssize_t total = 0;
+        for (int i = 0; i < count; ++i) {
+            n->data.append(static_cast<const char*>(iov[i].iov_base), iov[i].iov_len);
+            total += static_cast<ssize_t>(iov[i].iov_len);
+        }
+        if (n->data.size() > (256u << 20)) std::abort();  // output must stay bounded
+        return total;
+    }
+    int Close(int fd) override { return open_.erase(fd) ? 0 : Fail(EBADF); }
+    int Fstat(int fd, struct stat* st) override {
+        Node* n = FileOf(fd);
+        return n ? Fill(*n, st) : Fail(EBADF);
+    }
+    int Ftruncate(int fd, off_t size) override {
+        Node* n = FileOf(fd);
+        if (!n) return Fail(EBADF);
+        n->data.resize(static_cast<std::size_t>(size));
+        return 0;
+    }
+    int Unlink(const char* path) override {
+        auto it = nodes_.find(path);
+        if (it == nodes_.end()) return Fail(ENOENT);
+        if (it->second.folder) return Fail(EISDIR);
+        nodes_.erase(it);
+        const std::string p(path);
+        if (auto parent = nodes_.find(p.substr(0, p.rfind('/'))); parent != nodes_.end()) parent->second.time = ++clock_;
+        return 0;
+    }
+    int Stat(const char* path, struct stat* st, bool) override {
+        auto it = nodes_.find(path);
+        return it == nodes_.end() ? Fail(ENOENT) : Fill(it->second, st);
+    }
+
+private:
+    struct Node {
+        bool folder = false;
+        std::string data;
+        long long time = 0;
+    };
+    static int Fail(int err) {
+        errno = err;
+        return -1;
+    }
+    static int Fill(const Node& n, struct stat* st) {
+        *st = {};
+        st->st_mode = n.folder ? S_IFDIR | 0755 : S_IFREG | 0644;
+        st->st_size = static_cast<off_t>(n.data.size());
+        st->st_mtim.tv_nsec = n.time % 1000000000;
+        st->st_mtim.tv_sec = n.time / 1000000000;
+        return 0;
+    }
+    Node* FileOf(int fd) {
+        auto it = open_.find(fd);
+        if (it == open_.end()) return nullptr;
+        auto n = nodes_.find(it->second);
+        return n == nodes_.end() ? nullptr : &n->second;
+    }
+
+    std::map<std::string, Node> nodes_;
+    std::map<int, std::string> open_;
+    int nextFd_ = 1000;
+    long long clock_ = 0;
+};
