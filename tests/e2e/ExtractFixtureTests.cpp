@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -49,11 +50,19 @@ protected:
         dest = fs::path(mkdtemp(tmpl)) / "out";
     }
     void TearDown() override { fs::remove_all(dest.parent_path()); }
-    Result Extract(const std::string& extra = "") {
+    Result Extract(const std::string& extra = "", const std::string& module = "kinds.dll") {
         return Shell(std::string(LOOMVALE_EXTRACT) + " --quiet --dest " + Quote(dest.string()) + " " + extra + " " +
-                   Quote(std::string(LOOMVALE_FIXTURES) + "/kinds.dll"));
+                   Quote(std::string(LOOMVALE_FIXTURES) + "/" + module));
     }
 };
+
+// A bitmap file's pixels: the bytes from its header's offset on.
+std::string Pixels(const fs::path& p) {
+    const std::string b = ReadFile(p);
+    if (b.size() < 14) return {};
+    const size_t at = uint8_t(b[10]) | uint8_t(b[11]) << 8 | uint8_t(b[12]) << 16 | size_t(uint8_t(b[13])) << 24;
+    return at <= b.size() ? b.substr(at) : std::string();
+}
 
 }  // namespace
 
@@ -149,6 +158,52 @@ TEST_F(FixtureRun, SixteenBitModulesInAFolder) {
         EXPECT_NE(all.find(s + " (3).cur: CUR 16x16;CUR 32x32;"), std::string::npos) << all;
         EXPECT_NE(all.find(s + " (2).cur: CUR 64x64;"), std::string::npos) << all;
     }
+}
+
+TEST_F(FixtureRun, EveryBitmapHeaderFormDecodesLikeItsSource) {
+    // bitmaps.dll holds one bitmap per header form, each named after its
+    // source in tests/fixtures/src/bitmaps.
+    if (Shell("/usr/bin/python3 -c 'import PIL' && command -v compare").status != 0)
+        GTEST_SKIP() << "Pillow or ImageMagick is not installed";
+    ASSERT_EQ(Extract("--types bitmap", "bitmaps.dll").status, 0);
+    std::map<std::string, fs::path> written;  // resource name -> file, from the index
+    std::istringstream index(ReadFile(dest / "Bitmaps/__index.txt"));
+    for (std::string line; std::getline(index, line);) {
+        const auto name = line.find(" RESOURCE NAME = ");
+        ASSERT_NE(name, std::string::npos) << line;
+        written[line.substr(name + 17, line.size() - name - 18)] = dest / "Bitmaps" / line.substr(0, line.find(" - "));
+    }
+    // Pillow reads neither the 52- and 56-byte headers nor compression 6;
+    // ImageMagick not compression 6 (its V3 twin holds the same pixels).
+    enum Decoder { pil, magick, neither };
+    const auto same = [](Decoder d, const fs::path& a, const fs::path& b) {
+        const std::string files = Quote(a.string()) + " " + Quote(b.string());
+        if (d == magick)  // prints the count of differing pixels on stderr
+            return Shell("compare -metric AE " + files + " null: 2>&1 | cat").out == "0";
+        return Shell("/usr/bin/python3 -c 'import sys; from PIL import Image\n"
+                     "a, b = (Image.open(f).convert(\"RGBA\") for f in sys.argv[1:])\n"
+                     "print(a.size == b.size and a.tobytes() == b.tobytes())' " + files).out == "True\n";
+    };
+    const std::pair<const char*, Decoder> rows[] = {
+        {"CORE1", pil}, {"CORE4", pil}, {"CORE8", pil}, {"CORE24", pil}, {"INFO4", pil}, {"PIL1", pil},
+        {"PIL8", pil}, {"PIL24", pil}, {"RLE4", pil}, {"RLE8", pil}, {"TOPDOWN", pil}, {"V4", pil},
+        {"V5", pil}, {"V5RGB", pil}, {"V5RGB565", pil}, {"V2", magick}, {"V3", magick}, {"ALPHA6", neither},
+    };
+    const fs::path sources = fs::path(LOOMVALE_FIXTURES) / "src/bitmaps";
+    for (const auto& [name, decoder] : rows) {
+        std::string file = std::string(name) + ".bmp";
+        std::transform(file.begin(), file.end(), file.begin(), ::tolower);
+        ASSERT_TRUE(written.count(name)) << name << " was not written";
+        const fs::path src = sources / file, out = written[name];
+        if (decoder != neither) {
+            EXPECT_TRUE(same(decoder, src, out)) << name;
+        }
+        // The file's offset must land on the pixels its source holds.
+        EXPECT_EQ(Pixels(out), Pixels(name == std::string("ALPHA6") ? sources / "v3.bmp" : src)) << name;
+    }
+    // JPEG compression and the 64-byte header are refused: no file, no line.
+    EXPECT_EQ(written.size(), std::size(rows));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dest / "Bitmaps"), {}), std::ptrdiff_t(std::size(rows) + 1));
 }
 
 TEST(BatchCommand, UsageErrors) {
