@@ -33,23 +33,6 @@ protected:
         f.write(bytes);
     }
 
-    // Walks the pages with the given search option and runs the search.
-    void RunWith(const char* option, const std::function<void()>& fill) {
-        Click("cmdNext");
-        QTest::mouseClick(W<QRadioButton>(option), Qt::LeftButton, {}, QPoint(6, 6));
-        fill();
-        W<QLineEdit>("txtMask")->setText(QStringLiteral("*.dll"));
-        Click("cmdNext");
-        auto* list = W<QListWidget>("lvResTypes");
-        for (int i = 0; i < list->count(); ++i) list->item(i)->setCheckState(Qt::Checked);
-        Click("cmdNext");
-        W<QLineEdit>("txtDestPath")->setText(QString::fromStdString(Tmp("out")));
-        Click("cmdNext");
-        ASSERT_EQ(form->CurPage, 4);
-        Click("cmdNext");
-        ASSERT_EQ(form->CurPage, 6) << "the run ends on the finish page";
-    }
-
     std::map<QString, int> Shown() {
         std::map<QString, int> rows;
         auto* list = W<QTreeWidget>("lvResStats");

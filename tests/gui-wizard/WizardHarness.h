@@ -9,11 +9,15 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -80,6 +84,24 @@ protected:
         return w;
     }
     void Click(const char* name) { QTest::mouseClick(W<QPushButton>(name), Qt::LeftButton); }
+
+    // Walks the pages with the given search option, every kind and the mask,
+    // and runs the search to the finish page.
+    void RunWith(const char* option, const std::function<void()>& fill, const QString& mask = QStringLiteral("*.dll")) {
+        Click("cmdNext");
+        QTest::mouseClick(W<QRadioButton>(option), Qt::LeftButton, {}, QPoint(6, 6));
+        fill();
+        W<QLineEdit>("txtMask")->setText(mask);
+        Click("cmdNext");
+        auto* list = W<QListWidget>("lvResTypes");
+        for (int i = 0; i < list->count(); ++i) list->item(i)->setCheckState(Qt::Checked);
+        Click("cmdNext");
+        W<QLineEdit>("txtDestPath")->setText(QString::fromStdString(Tmp("out")));
+        Click("cmdNext");
+        ASSERT_EQ(form->CurPage, 4);
+        Click("cmdNext");
+        ASSERT_EQ(form->CurPage, 6) << "the run ends on the finish page";
+    }
     QString Text(const char* name) { return W<QLabel>(name)->text(); }
     QWidget* Focused() { return QApplication::focusWidget(); }
 };

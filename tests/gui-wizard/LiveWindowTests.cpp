@@ -1,0 +1,189 @@
+// The window stays alive through a long search: paint and timer events are
+// handled while folders are counted and walked (no file matching), the
+// progress page is on screen when the count begins, and the desktop's ways
+// of ending the program save the settings. The screen checks need a real
+// display (Qt's xcb platform) and are skipped offscreen.
+#include "WizardHarness.h"
+
+#include "controls/Animate.h"
+#include "wizard/mExitRequests.h"
+
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QImage>
+#include <QScreen>
+#include <QTimer>
+#include <QWindow>
+
+#include <csignal>
+#include <filesystem>
+#include <iostream>
+#include <map>
+
+namespace {
+
+using Phase = wizard::frmMain::RunPhase;
+
+// Calls back on every paint event of the watched widget.
+class PaintWatch : public QObject {
+public:
+    std::function<void()> onPaint;
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint && onPaint) onPaint();
+        return false;
+    }
+};
+
+class LiveWindow : public WizardTest {
+protected:
+    // One tree of empty folders for the whole suite: making it is the slow part.
+    static inline std::unique_ptr<QTemporaryDir> treeDir;
+    static void SetUpTestSuite() {
+        // In memory where there is a tmpfs: removing 10,000 folders from a
+        // disk takes longer than the tests.
+        const bool shm = QFileInfo(QStringLiteral("/dev/shm")).isWritable();
+        treeDir = shm ? std::make_unique<QTemporaryDir>(QStringLiteral("/dev/shm/loomvale-live-XXXXXX"))
+                      : std::make_unique<QTemporaryDir>();
+        const std::filesystem::path root = treeDir->path().toStdString();
+        for (int i = 0; i < 100; ++i)
+            for (int j = 0; j < 100; ++j) std::filesystem::create_directories(root / std::to_string(i) / std::to_string(j));
+    }
+    static void TearDownTestSuite() { treeDir.reset(); }
+
+    // Folder search with subfolders over the tree; no file matches the mask.
+    void SearchTree() {
+        RunWith(
+            "optSearchFolder",
+            [&] {
+                W<QLineEdit>("txtFolder")->setText(treeDir->path());
+                W<QCheckBox>("chkSubFolders")->setChecked(true);
+            },
+            QStringLiteral("*.none"));
+    }
+    static bool RealDisplay() { return QGuiApplication::platformName() == QLatin1String("xcb"); }
+};
+
+TEST_F(LiveWindow, PaintAndTimersAreHandledWhileCountingAndWalking) {
+    struct Seen {
+        int ticks = 0, paints = 0, frames = 0;
+        qint64 longestGap = 0;
+    };
+    std::map<Phase, Seen> seen;
+    Phase phase = Phase::Idle;
+    QElapsedTimer sincePaint;
+    QObject::connect(form.get(), &wizard::frmMain::RunPhaseChanged, [&](Phase p) {
+        phase = p;
+        sincePaint.start();
+    });
+    auto* clip = W<loomvale::Animate>("aniAnim");
+    int lastFrame = -1;
+    PaintWatch watch;
+    watch.onPaint = [&] {
+        Seen& s = seen[phase];
+        ++s.paints;
+        if (sincePaint.isValid()) s.longestGap = std::max(s.longestGap, sincePaint.restart());
+        if (clip->CurrentFrame() != lastFrame) ++s.frames, lastFrame = clip->CurrentFrame();
+    };
+    clip->installEventFilter(&watch);
+    // A timer that asks for a repaint at every chance it gets.
+    QTimer tick;
+    tick.setInterval(0);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        ++seen[phase].ticks;
+        clip->update();
+    });
+    tick.start();
+    SearchTree();
+    tick.stop();
+    for (Phase p : {Phase::Counting, Phase::Walking}) {
+        const char* name = p == Phase::Counting ? "count" : "walk";
+        EXPECT_GT(seen[p].ticks, 0) << name;
+        EXPECT_GT(seen[p].paints, 0) << name;
+        std::cout << name << ": " << seen[p].paints << " paints, " << seen[p].frames << " clip frames, longest gap "
+                  << seen[p].longestGap << " ms\n";
+    }
+}
+
+TEST_F(LiveWindow, ProgressPageIsOnScreenWhenTheCountBegins) {
+    if (!RealDisplay()) GTEST_SKIP() << "needs a real display";
+    // Where the window manager (if any) has put the window.
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    QTest::qWait(200);
+    const QRect placed = form->geometry();
+    struct Shot {
+        QImage screen, widget;
+    };
+    std::map<const char*, Shot> shots;
+    bool exposed = false;
+    QRect atCount;
+    QObject::connect(form.get(), &wizard::frmMain::RunPhaseChanged, [&](Phase p) {
+        if (p != Phase::Counting || !shots.empty()) return;
+        exposed = form->windowHandle()->isExposed();
+        atCount = form->geometry();
+        // What the X server shows, against what the widget would paint.
+        for (const char* name : {"fraScreenHdr", "lvResStats"}) {
+            QWidget* w = W(name);
+            const QPoint at = w->mapToGlobal(QPoint(0, 0));
+            shots[name] = {QGuiApplication::primaryScreen()->grabWindow(0, at.x(), at.y(), w->width(), w->height()).toImage(),
+                           w->grab().toImage()};
+        }
+    });
+    SearchTree();
+    ASSERT_EQ(shots.size(), 2u) << "no count began";
+    EXPECT_TRUE(exposed);
+    EXPECT_EQ(atCount, placed) << "the window moved";
+    for (auto& [name, shot] : shots) {
+        const QImage screen = shot.screen.convertToFormat(QImage::Format_RGB32);
+        const QImage widget = shot.widget.convertToFormat(QImage::Format_RGB32);
+        ASSERT_EQ(screen.size(), widget.size()) << name;
+        qint64 same = 0;
+        for (int y = 0; y < screen.height(); ++y)
+            for (int x = 0; x < screen.width(); ++x) same += screen.pixel(x, y) == widget.pixel(x, y);
+        EXPECT_GE(same * 100, qint64(screen.width()) * screen.height() * 98) << name << " is not on screen";
+    }
+}
+
+TEST_F(LiveWindow, EndOfSessionSignalsUnloadAndSaveTheSettings) {
+    struct Row {
+        int sig;
+        bool duringWalk;
+    };
+    for (const Row row : {Row{SIGTERM, false}, Row{SIGHUP, false}, Row{SIGTERM, true}}) {
+        SCOPED_TRACE(testing::Message() << "signal " << row.sig << (row.duringWalk ? " during the walk" : ""));
+        if (form->Unloaded()) {
+            programEnds = 0;
+            form = std::make_unique<wizard::frmMain>();
+            form->show();
+        }
+        wizard::ExitRequests exits;
+        QObject::connect(&exits, &wizard::ExitRequests::Requested, form.get(), &wizard::frmMain::EndSession);
+        if (row.duringWalk) {
+            QObject::connect(form.get(), &wizard::frmMain::RunPhaseChanged, [&](Phase p) {
+                if (p == Phase::Walking) std::raise(row.sig);
+            });
+            Click("cmdNext");
+            QTest::mouseClick(W<QRadioButton>("optSearchFolder"), Qt::LeftButton, {}, QPoint(6, 6));
+            W<QLineEdit>("txtFolder")->setText(treeDir->path());
+            W<QCheckBox>("chkSubFolders")->setChecked(true);
+            Click("cmdNext");
+            W<QListWidget>("lvResTypes")->item(0)->setCheckState(Qt::Checked);
+            Click("cmdNext");
+            W<QLineEdit>("txtDestPath")->setText(QString::fromStdString(Tmp("out")));
+            Click("cmdNext");
+            Click("cmdNext");
+            EXPECT_EQ(form->CurPage, 5) << "the run went on to the finish page";
+        } else {
+            form->FolderPath = treeDir->path().toStdString();
+            std::raise(row.sig);
+            QCoreApplication::processEvents();
+        }
+        EXPECT_TRUE(form->Unloaded());
+        EXPECT_EQ(programEnds, 1);
+        // What was saved is what the next start reads.
+        wizard::frmMain next;
+        EXPECT_EQ(next.FolderPath, treeDir->path().toStdString());
+    }
+}
+
+}  // namespace
