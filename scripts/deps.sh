@@ -4,9 +4,11 @@
 #   scripts/deps.sh test   that plus what the tests, fuzzers and fixtures need
 set -euo pipefail
 
-run_pkgs=(cmake ninja-build g++ qt6-base-dev)
+# qt6-qpa-plugins holds the xcb platform the window needs on an X desktop.
+run_pkgs=(cmake ninja-build g++ qt6-base-dev qt6-qpa-plugins)
 test_pkgs=("${run_pkgs[@]}" googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev
   binutils-mingw-w64-i686 imagemagick python3-pil icoutils libwine
+  xvfb xauth openbox x11-utils xdotool x11-apps
   desktop-file-utils appstream man-db bash-completion build-essential debhelper dpkg-dev fakeroot lintian)
 
 case "${1:-run}" in

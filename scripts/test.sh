@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the suite in build/, the same suite under
+# Builds and runs every test: the suite in build/ (the window tests also on
+# Xvfb), the same suite under
 # AddressSanitizer and UndefinedBehaviorSanitizer in build-asan/, and the
 # fuzzers for a bounded time in build-fuzz/.
 set -euo pipefail
@@ -25,6 +26,8 @@ status=0
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build
 run_ctest build || status=1
+# The window tests again on a real X server, with and without a window manager.
+bash scripts/xvfb-tests.sh build || status=1
 
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLOOMVALE_SANITIZE=ON -DLOOMVALE_BENCH=OFF
 cmake --build build-asan

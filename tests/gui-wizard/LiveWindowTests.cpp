@@ -149,6 +149,14 @@ TEST_F(LiveWindow, EndOfSessionSignalsUnloadAndSaveTheSettings) {
         int sig;
         bool duringWalk;
     };
+    // A store of its own, so that what these runs save reaches no other test.
+    QTemporaryDir store;
+    const QByteArray shared = qgetenv("LOOMVALE_REGISTRY");
+    qputenv("LOOMVALE_REGISTRY", store.path().toUtf8());
+    struct Restore {
+        QByteArray value;
+        ~Restore() { qputenv("LOOMVALE_REGISTRY", value); }
+    } restore{shared};
     for (const Row row : {Row{SIGTERM, false}, Row{SIGHUP, false}, Row{SIGTERM, true}}) {
         SCOPED_TRACE(testing::Message() << "signal " << row.sig << (row.duringWalk ? " during the walk" : ""));
         if (form->Unloaded()) {
