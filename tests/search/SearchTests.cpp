@@ -267,6 +267,28 @@ TEST_P(Walk, AThrowingHandlerLeavesNothingOpen) {
 
 INSTANTIATE_TEST_SUITE_P(BothWalks, Walk, ::testing::Bool(), [](const auto& i) { return i.param ? "NT" : "Win9x"; });
 
+// Searches root for *.exe with subfolders in a child process (for
+// privileges or mounts of its own), after prepare, which answers false when
+// the child cannot be set up. The child's exit status: 0 when check passed,
+// 77 when it could not be set up, 1 otherwise.
+static int SearchInChild(const std::string& root, const std::function<bool()>& prepare,
+                         const std::function<bool(search::cSearchCore&, const Recorder&)>& check) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (!prepare()) ::_exit(77);
+        search::cSearchCore core;
+        Recorder rec;
+        core.SetEvents(&rec);
+        VBBool recurse = kTrue;
+        std::string mask = "*.exe";
+        core.SearchForFiles(root, recurse, mask);
+        ::_exit(check(core, rec) ? 0 : 1);
+    }
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
 // A folder the searcher may not read is skipped with its files and subtree,
 // but still counted as an entry of its parent. Root reads everything, so the
 // search runs in a child that has given up its privileges.
@@ -277,27 +299,19 @@ TEST(Unreadable, FolderIsSkippedSilently) {
     fs::permissions(t.root(), fs::perms::all);
     fs::permissions(t.path("locked"), fs::perms::none);
 
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(77);
-        if (::access(t.path("locked/b.exe").c_str(), F_OK) == 0) ::_exit(77);  // still able to look in
-        search::cSearchCore core;
-        Recorder rec;
-        core.SetEvents(&rec);
-        VBBool recurse = kTrue;
-        std::string mask = "*.exe";
-        core.SearchForFiles(t.root(), recurse, mask);
-        const bool ok = rec.files == Texts{t.path("a.exe"), t.path("open/d.exe")} && rec.finished == 1 &&
-                        core.GetDirCount(kFalse, t.root()) == 4 + 2;
-        ::_exit(ok ? 0 : 1);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
+    const int status = SearchInChild(
+        t.root(),
+        [&] {
+            return (::geteuid() != 0 || (::setgid(65534) == 0 && ::setuid(65534) == 0)) &&
+                   ::access(t.path("locked/b.exe").c_str(), F_OK) != 0;  // no longer able to look in
+        },
+        [&](search::cSearchCore& core, const Recorder& rec) {
+            return rec.files == Texts{t.path("a.exe"), t.path("open/d.exe")} && rec.finished == 1 &&
+                   core.GetDirCount(kFalse, t.root()) == 4 + 2;
+        });
     fs::permissions(t.path("locked"), fs::perms::owner_all);
-    ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no unprivileged user to search as";
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    if (status == 77) GTEST_SKIP() << "no unprivileged user to search as";
+    EXPECT_EQ(status, 0);
 }
 
 // Bind mounts inside the tree, met after their source and before it, and one
@@ -307,34 +321,21 @@ TEST(BindMount, EachFolderWalkedOnceAndTheCountAgrees) {
     TempTree t;
     for (const char* f : {"a/x.exe", "a/s/y.exe", "b/z.exe"}) t.file(f);
     for (const char* d : {"0", "b/m", "c/loop"}) t.dir(d);
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) ::_exit(77);
+    const auto mount = [&] {
+        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return false;
         for (const auto& [from, to] : {std::pair{"a", "0"}, {"a", "b/m"}, {"", "c/loop"}})
-            if (::mount(t.path(from).c_str(), t.path(to).c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0) ::_exit(77);
-        search::cSearchCore core;
-        Recorder rec;
-        core.SetEvents(&rec);
-        VBBool recurse = kTrue;
-        std::string mask = "*.exe";
-        core.SearchForFiles(t.root(), recurse, mask);
-        const int32_t searched = *rec.dirCount;
+            if (::mount(t.path(from).c_str(), t.path(to).c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0) return false;
+        return Lines("find '" + t.root() + "' -name y.exe 2>/dev/null").size() == 3;  // find walks the copies
+    };
+    const int status = SearchInChild(t.root(), mount, [&](search::cSearchCore& core, const Recorder& rec) {
         // root: . .. 0 a b c; 0: . .. s; 0/s: . ..; b: . .. m; c: . .. loop
-        const int32_t expectedCount = 6 + 3 + 2 + 3 + 3;
-        int failures = 0;
-        const auto check = [&failures](bool ok, const char* what) {
-            if (!ok) std::fprintf(stderr, "failed: %s\n", what), ++failures;
-        };
-        check(rec.files == Texts{t.path("0/x.exe"), t.path("0/s/y.exe"), t.path("b/z.exe")}, "files once each");
-        check(searched == expectedCount, "walk's count");
-        check(core.GetDirCount(kFalse, t.root()) == expectedCount, "GetDirCount");
-        check(Lines("find '" + t.root() + "' -name y.exe 2>/dev/null").size() == 3, "find sees the mounts");
-        ::_exit(failures ? 1 : 0);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "bind mounts are not permitted here";
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+        const int32_t expected = 6 + 3 + 2 + 3 + 3;
+        const bool once = rec.files == Texts{t.path("0/x.exe"), t.path("0/s/y.exe"), t.path("b/z.exe")};
+        const int32_t walked = *rec.dirCount, counted = core.GetDirCount(kFalse, t.root());
+        if (!once || walked != expected || counted != expected)
+            std::fprintf(stderr, "files once: %d, walked %d, counted %d, expected %d\n", once, walked, counted, expected);
+        return once && walked == expected && counted == expected;
+    });
+    if (status == 77) GTEST_SKIP() << "bind mounts are not permitted here";
+    EXPECT_EQ(status, 0);
 }
