@@ -82,7 +82,7 @@ private:
     int32_t DirCount = 0;
     std::atomic<bool> stop_{false};
     static_assert(std::atomic<bool>::is_always_lock_free, "StopWalk must be safe in a signal handler");
-    std::chrono::milliseconds idleInterval_{25};
+    std::chrono::milliseconds idleInterval_{20};
     std::chrono::steady_clock::time_point lastIdle_;
     uint32_t sinceClock_ = 0;  // entries met since the clock was last read
 };
