@@ -1,5 +1,7 @@
 #include "platform/RegFormat.h"
 
+#include "platform/TextCodec.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cwctype>
@@ -12,85 +14,15 @@ namespace platform {
 
 namespace {
 
+using text::AppendUtf8;
+using text::Cp1252ToUtf8;
+using text::IsValidUtf8;
+
 constexpr std::string_view kHeader5 = "Windows Registry Editor Version 5.00";
 constexpr std::string_view kHeader4 = "REGEDIT4";
 constexpr std::size_t kMaxKeyNameChars = 255;
 
 // ---- text ----
-
-// Next code point of UTF-8 text; a byte that does not start a valid sequence
-// comes back as U+DC80..U+DCFF and counts one byte.
-char32_t NextCodePoint(std::string_view s, std::size_t& i) {
-    const auto b0 = static_cast<unsigned char>(s[i]);
-    if (b0 < 0x80) {
-        ++i;
-        return b0;
-    }
-    int len = 0;
-    char32_t cp = 0, min = 0;
-    if (b0 >= 0xC2 && b0 <= 0xDF) len = 2, cp = b0 & 0x1F, min = 0x80;
-    else if (b0 >= 0xE0 && b0 <= 0xEF) len = 3, cp = b0 & 0x0F, min = 0x800;
-    else if (b0 >= 0xF0 && b0 <= 0xF4) len = 4, cp = b0 & 0x07, min = 0x10000;
-    if (len == 0 || i + len > s.size()) {
-        ++i;
-        return 0xDC00 | b0;
-    }
-    for (int k = 1; k < len; ++k) {
-        const auto b = static_cast<unsigned char>(s[i + k]);
-        if ((b & 0xC0) != 0x80) {
-            ++i;
-            return 0xDC00 | b0;
-        }
-        cp = (cp << 6) | (b & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        ++i;
-        return 0xDC00 | b0;
-    }
-    i += len;
-    return cp;
-}
-
-void AppendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-bool IsValidUtf8(std::string_view s) {
-    for (std::size_t i = 0; i < s.size();) {
-        const char32_t cp = NextCodePoint(s, i);
-        if (cp >= 0xDC80 && cp <= 0xDCFF) return false;
-    }
-    return true;
-}
-
-// Windows-1252, the usual "ANSI" page of files written by older tools.
-std::string Cp1252ToUtf8(std::string_view s) {
-    static constexpr char16_t k80[32] = {0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                         0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x8D,   0x017D, 0x8F,
-                                         0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                         0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
-    std::string out;
-    out.reserve(s.size());
-    for (const char ch : s) {
-        const auto b = static_cast<unsigned char>(ch);
-        AppendUtf8(out, b >= 0x80 && b < 0xA0 ? k80[b - 0x80] : b);
-    }
-    return out;
-}
 
 locale_t UnicodeLocale() {
     static locale_t loc = [] {
@@ -116,14 +48,9 @@ std::string Fold(std::string_view s) {
     out.reserve(s.size());
     for (std::size_t i = 0; i < s.size();) {
         if (static_cast<unsigned char>(s[i]) < 0x80) out += AsciiUpper(s[i++]);
-        else AppendUtf8(out, Upper(NextCodePoint(s, i)));
+        else AppendUtf8(out, Upper(text::NextUtf8(s, i)));
     }
     return out;
-}
-
-void PutUnit(std::vector<std::uint8_t>& out, unsigned u) {
-    out.push_back(static_cast<std::uint8_t>(u & 0xFF));
-    out.push_back(static_cast<std::uint8_t>(u >> 8));
 }
 
 bool IsWs(char c) { return c == ' ' || c == '\t'; }
@@ -150,8 +77,6 @@ int HexDigit(char c) {
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
 }
-
-bool IsTextType(std::uint32_t type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
 
 // ---- parsing ----
 
@@ -264,12 +189,12 @@ struct Parser {
         v.name = Text(rawName);
         bool remove = false;
         if (!rest.empty() && rest.front() == '"') {
-            std::string text;
-            auto end = Quoted(rest, &text);
+            std::string quoted;
+            auto end = Quoted(rest, &quoted);
             if (!end || !OnlyComment(rest.substr(*end))) return Fail("bad string value", no);
             v.type = REG_SZ;
-            v.data = Utf8ToUtf16Le(Text(text));
-            PutUnit(v.data, 0);
+            v.data = text::Utf8ToUtf16LeKeepingBytes(Text(quoted));
+            v.data.insert(v.data.end(), {0, 0});
         } else if (!rest.empty() && rest.front() == '-' && OnlyComment(rest.substr(1))) {
             remove = true;
         } else if (StartsWithNoCase(rest, "dword:")) {
@@ -297,7 +222,8 @@ struct Parser {
             if (rest.empty() || rest.front() != ':') return Fail("':' expected", no);
             rest.remove_prefix(1);
             if (!HexBytes(rest, v.data)) return Fail("bad hex data", no);
-            if (!unicode && IsTextType(v.type)) v.data = Utf8ToUtf16Le(Text({reinterpret_cast<const char*>(v.data.data()), v.data.size()}));
+            if (!unicode && IsTextType(v.type))
+                v.data = text::Utf8ToUtf16LeKeepingBytes(Text({reinterpret_cast<const char*>(v.data.data()), v.data.size()}));
         } else {
             return Fail("unknown value form", no);
         }
@@ -363,49 +289,11 @@ bool RegNamesEqual(std::string_view a, std::string_view b) {
         const auto x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[j]);
         if (x < 0x80 && y < 0x80) {
             if (AsciiUpper(a[i++]) != AsciiUpper(b[j++])) return false;
-        } else if (Upper(NextCodePoint(a, i)) != Upper(NextCodePoint(b, j))) {
+        } else if (Upper(text::NextUtf8(a, i)) != Upper(text::NextUtf8(b, j))) {
             return false;
         }
     }
     return i == a.size() && j == b.size();
-}
-
-std::vector<std::uint8_t> Utf8ToUtf16Le(std::string_view text) {
-    std::vector<std::uint8_t> out;
-    out.reserve(text.size() * 2);
-    for (std::size_t i = 0; i < text.size();) {
-        const char32_t cp = NextCodePoint(text, i);
-        if (cp >= 0x10000) {
-            PutUnit(out, 0xD800 + ((cp - 0x10000) >> 10));
-            PutUnit(out, 0xDC00 + ((cp - 0x10000) & 0x3FF));
-        } else {
-            PutUnit(out, cp);
-        }
-    }
-    return out;
-}
-
-std::string Utf16LeToUtf8(const std::uint8_t* data, std::size_t size) {
-    std::string out;
-    const std::size_t units = (size + 1) / 2;
-    auto unit = [&](std::size_t i) -> unsigned {
-        return data[2 * i] | (2 * i + 1 < size ? data[2 * i + 1] << 8 : 0);
-    };
-    for (std::size_t i = 0; i < units; ++i) {
-        const unsigned u = unit(i);
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
-            const unsigned lo = unit(i + 1);
-            if (lo >= 0xDC00 && lo <= 0xDFFF) {
-                AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
-                ++i;
-                continue;
-            }
-        }
-        if (u >= 0xDC80 && u <= 0xDCFF) out += static_cast<char>(u & 0xFF);
-        else if (u >= 0xD800 && u <= 0xDFFF) AppendUtf8(out, 0xFFFD);
-        else AppendUtf8(out, u);
-    }
-    return out;
 }
 
 // ---- key paths ----
@@ -425,7 +313,7 @@ LSTATUS CheckKeyPath(std::string_view& sub, std::size_t depthAbove) {
         std::size_t chars = 0;
         for (std::size_t i = start; i < end;) {
             if (static_cast<unsigned char>(sub[i]) < 0x20) return ERROR_INVALID_PARAMETER;
-            NextCodePoint(sub, i);
+            text::NextUtf8(sub, i);
             ++chars;
         }
         if (chars > kMaxKeyNameChars) return ERROR_INVALID_PARAMETER;
@@ -571,7 +459,7 @@ bool ParseRegFile(std::string_view bytes, HKEY root, RegHive& hive, std::string*
     std::string_view text = bytes;
     if (bytes.starts_with("\xFF\xFE")) {
         if (bytes.size() % 2 != 0) return fail("odd length of a UTF-16 file");
-        utf16 = Utf16LeToUtf8(reinterpret_cast<const std::uint8_t*>(bytes.data()) + 2, bytes.size() - 2);
+        utf16 = text::Utf16LeToUtf8KeepingBytes({reinterpret_cast<const std::uint8_t*>(bytes.data()) + 2, bytes.size() - 2});
         text = utf16;
     } else if (bytes.starts_with("\xEF\xBB\xBF")) {
         text.remove_prefix(3);

@@ -3,7 +3,8 @@
 // "REGEDIT4"). Bytes in, bytes out: nothing here touches a file.
 //
 // Texts are kept as UTF-16LE inside (as the registry does). Bytes that are
-// not UTF-8 travel as U+DC80..U+DCFF, so they come back byte for byte.
+// not UTF-8 travel as U+DC80..U+DCFF (TextCodec.h), so they come back byte
+// for byte.
 #pragma once
 
 #include <cstdint>
@@ -53,6 +54,8 @@ enum : LSTATUS {
     ERROR_BADDB = 1009,
     ERROR_KEY_HAS_CHILDREN = 1020,
 };
+
+inline bool IsTextType(std::uint32_t type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
 
 // Keys nest at most this deep below their root, as on Windows.
 inline constexpr std::size_t kMaxKeyDepth = 512;
@@ -117,8 +120,5 @@ std::string FormatRegFile(const RegHive& hive, HKEY root);
 
 // Case-insensitive comparison of key and value names.
 bool RegNamesEqual(std::string_view a, std::string_view b);
-// UTF-8 (bytes that are not UTF-8 kept as U+DC80..U+DCFF) <-> UTF-16LE bytes.
-std::vector<std::uint8_t> Utf8ToUtf16Le(std::string_view text);
-std::string Utf16LeToUtf8(const std::uint8_t* data, std::size_t size);
 
 }  // namespace platform

@@ -1,5 +1,7 @@
 #include "platform/RegistryStore.h"
 
+#include "platform/TextCodec.h"
+
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -18,8 +20,6 @@ std::string JoinPath(const std::string& base, std::string_view sub) {
     if (sub.empty()) return base;
     return base + "\\" + std::string(sub);
 }
-
-bool IsTextType(std::uint32_t type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
 
 // ---- handles ----
 
@@ -147,7 +147,7 @@ LSTATUS RegQueryValueExA(HKEY key, std::string_view name, std::uint32_t* type, s
     const std::uint8_t* src = v->data.data();
     std::size_t n = v->data.size();
     if (IsTextType(v->type)) {
-        converted = Utf16LeToUtf8(v->data.data(), v->data.size());
+        converted = text::Utf16LeToUtf8KeepingBytes(v->data);
         src = reinterpret_cast<const std::uint8_t*>(converted.data());
         n = converted.size();
     }
@@ -170,7 +170,7 @@ LSTATUS RegSetValueExA(HKEY key, std::string_view name, std::uint32_t type, cons
     if (!(k->sam & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
     if (BadValueName(name) || (size && !data)) return ERROR_INVALID_PARAMETER;
     std::vector<std::uint8_t> stored;
-    if (IsTextType(type)) stored = Utf8ToUtf16Le(std::string_view(reinterpret_cast<const char*>(data), size));
+    if (IsTextType(type)) stored = text::Utf8ToUtf16LeKeepingBytes(std::string_view(reinterpret_cast<const char*>(data), size));
     else if (size) stored.assign(data, data + size);
     return ChangeStore(k->root, [&](RegHive& h, bool& changed) -> LSTATUS {
         RegKeyData* kd = h.Find(k->path);

@@ -55,4 +55,79 @@ std::string Cp1252ToUtf8(std::string_view bytes) {
     return out;
 }
 
+char32_t NextUtf8(std::string_view s, std::size_t& i) {
+    const auto b0 = static_cast<unsigned char>(s[i]);
+    if (b0 < 0x80) {
+        ++i;
+        return b0;
+    }
+    int len = 0;
+    char32_t cp = 0, min = 0;
+    if (b0 >= 0xC2 && b0 <= 0xDF) len = 2, cp = b0 & 0x1F, min = 0x80;
+    else if (b0 >= 0xE0 && b0 <= 0xEF) len = 3, cp = b0 & 0x0F, min = 0x800;
+    else if (b0 >= 0xF0 && b0 <= 0xF4) len = 4, cp = b0 & 0x07, min = 0x10000;
+    const auto escaped = [&] {
+        ++i;
+        return static_cast<char32_t>(0xDC00 | b0);
+    };
+    if (len == 0 || i + len > s.size()) return escaped();
+    for (int k = 1; k < len; ++k) {
+        const auto b = static_cast<unsigned char>(s[i + k]);
+        if ((b & 0xC0) != 0x80) return escaped();
+        cp = (cp << 6) | (b & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return escaped();
+    i += len;
+    return cp;
+}
+
+bool IsValidUtf8(std::string_view s) {
+    for (std::size_t i = 0; i < s.size();) {
+        const char32_t cp = NextUtf8(s, i);
+        if (cp >= 0xDC80 && cp <= 0xDCFF) return false;
+    }
+    return true;
+}
+
+std::vector<uint8_t> Utf8ToUtf16LeKeepingBytes(std::string_view text) {
+    std::vector<uint8_t> out;
+    out.reserve(text.size() * 2);
+    const auto put = [&](char32_t u) {
+        out.push_back(static_cast<uint8_t>(u & 0xFF));
+        out.push_back(static_cast<uint8_t>(u >> 8));
+    };
+    for (std::size_t i = 0; i < text.size();) {
+        const char32_t cp = NextUtf8(text, i);
+        if (cp >= 0x10000) {
+            put(0xD800 + ((cp - 0x10000) >> 10));
+            put(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            put(cp);
+        }
+    }
+    return out;
+}
+
+std::string Utf16LeToUtf8KeepingBytes(std::span<const uint8_t> bytes) {
+    std::string out;
+    const std::size_t units = (bytes.size() + 1) / 2;
+    auto unit = [&](std::size_t i) -> char32_t {
+        return bytes[2 * i] | (2 * i + 1 < bytes.size() ? bytes[2 * i + 1] << 8 : 0);
+    };
+    for (std::size_t i = 0; i < units; ++i) {
+        const char32_t u = unit(i);
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
+            const char32_t lo = unit(i + 1);
+            if (lo >= 0xDC00 && lo <= 0xDFFF) {
+                AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
+                ++i;
+                continue;
+            }
+        }
+        if (u >= 0xDC80 && u <= 0xDCFF) out += static_cast<char>(u & 0xFF);
+        else AppendUtf8(out, u >= 0xD800 && u <= 0xDFFF ? 0xFFFD : u);
+    }
+    return out;
+}
+
 }  // namespace platform::text

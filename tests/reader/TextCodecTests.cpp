@@ -52,3 +52,16 @@ TEST(TextCodec, Utf16AgreesWithIconv) {
     };
     for (const auto& r : rows) EXPECT_EQ(platform::text::Utf16LeToUtf8(Span(r.utf16)), r.expect) << r.what;
 }
+
+TEST(TextCodec, TextKeepingBytesComesBackByteForByte) {
+    // Valid UTF-8 must agree with iconv's UTF-16LE; any other byte must survive the round trip.
+    const std::string valid = "/home/\xc3\xa9l\xc3\xa8ve \xe2\x82\xac \xf0\x9f\x98\x80";
+    const std::vector<uint8_t> utf16 = platform::text::Utf8ToUtf16LeKeepingBytes(valid);
+    EXPECT_EQ(Iconv("UTF-16LE", std::string(utf16.begin(), utf16.end())), valid);
+    for (const std::string& s : {std::string("a\xff" "b"), std::string("\xc3"), std::string("\xed\xa0\x80"),
+                                 std::string("\xf4\x90\x80\x80"), std::string("\xe2\x82")}) {
+        EXPECT_FALSE(platform::text::IsValidUtf8(s)) << s;
+        const std::vector<uint8_t> u = platform::text::Utf8ToUtf16LeKeepingBytes(s);
+        EXPECT_EQ(platform::text::Utf16LeToUtf8KeepingBytes(u), s) << s;
+    }
+}

@@ -13,6 +13,7 @@
 
 #include "platform/Environment.h"
 #include "platform/RegistryStore.h"
+#include "platform/TextCodec.h"
 #include "registry/cRegistry.h"
 
 namespace fs = std::filesystem;
@@ -205,8 +206,7 @@ TEST(StoreFormat, HandEditedStoresReadAsWritten) {
         const RegValue* v = k ? k->FindValue(name) : nullptr;
         EXPECT_EQ(v ? v->type : 0u, type) << label;
         if (!v) continue;
-        const bool text = type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
-        EXPECT_EQ(text ? Utf16LeToUtf8(v->data.data(), v->data.size()) : std::string(v->data.begin(), v->data.end()), want)
+        EXPECT_EQ(IsTextType(type) ? text::Utf16LeToUtf8KeepingBytes(v->data) : std::string(v->data.begin(), v->data.end()), want)
             << label;
         RegHive again;
         EXPECT_TRUE(ParseRegFile(FormatRegFile(hive, HKEY_LOCAL_MACHINE), HKEY_LOCAL_MACHINE, again) && again == hive)
