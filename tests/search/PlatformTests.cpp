@@ -182,6 +182,8 @@ TEST_F(FakeDrives, SlashSearchedAsCountedUnsafeMountsLeftAlone) {
     std::ofstream(t.path("mounts"), std::ios::app) << "host:/s " + r + "/c/share nfs4 rw 0 0\nrclone: " + r +
                                                           "/c/fz fuse.rclone rw 0 0\nbig " + r + "/c/tmp tmpfs rw 0 0\n";
     for (const char* f : {"c/a.exe", "c/share/n.exe", "c/fz/f.exe", "c/tmp/t.exe", "d e/c.exe"}) t.file(f);
+    EXPECT_EQ(platform::GetDriveTypeA(t.path("c/share")), platform::DRIVE_REMOTE);
+    EXPECT_EQ(platform::GetDriveTypeA(t.path("c/fz")), platform::DRIVE_UNKNOWN);
     std::string mask = "*.exe";
     search::VBBool recurse = search::kTrue;
     struct Row {
