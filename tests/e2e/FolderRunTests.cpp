@@ -197,3 +197,35 @@ TEST_F(FolderRun, InterruptStopsBetweenTwoFiles) {
 }
 
 }  // namespace
+
+namespace {
+
+// Ctrl-C while folders are counted or walked and no file matches: the walk
+// has no file event to stop at, yet the command ends with status 130 and
+// its counts, whenever the signal comes.
+TEST_F(FolderRun, InterruptStopsTheCountAndTheWalkWithoutAMatch) {
+    // In memory where possible: removing thousands of folders from a disk is slow.
+    char tmpl[] = "/dev/shm/lv-walk-XXXXXX";
+    const fs::path tree = ::mkdtemp(tmpl) ? fs::path(tmpl) : root / "big";
+    for (int i = 0; i < 80; ++i)
+        for (int j = 0; j < 100; ++j) fs::create_directories(tree / std::to_string(i) / std::to_string(j));
+    for (const int delayMs : {0, 2, 10, 30}) {
+        SCOPED_TRACE(testing::Message() << "Ctrl-C after " << delayMs << " ms");
+        fs::remove_all(dest);
+        const pid_t pid = Start(Extract({tree.string()}));
+        // The destination exists once the handler is in place.
+        while (!fs::exists(dest / "Videos")) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+        kill(pid, SIGINT);
+        int st = 0;
+        waitpid(pid, &st, 0);
+        ASSERT_TRUE(WIFEXITED(st)) << "killed by signal " << WTERMSIG(st);
+        EXPECT_EQ(WEXITSTATUS(st), 130);
+        EXPECT_EQ(Slurp(base / "stdout"), "Video (AVI): 0\n");
+        const std::string err = Slurp(base / "stderr");
+        EXPECT_NE(err.find("0 files scanned\nloomvale-extract: interrupted\n"), std::string::npos) << err;
+    }
+    fs::remove_all(tree);
+}
+
+}  // namespace

@@ -5,6 +5,10 @@
 
 #include "TestUtil.h"
 
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+
 using namespace t;
 using Names = std::vector<std::string>;
 
@@ -160,6 +164,37 @@ TEST_F(RunTest, OnlySelectedKindsAreEnumerated) {
     EXPECT_FALSE(Run(Module("b.exe", {R("avi", 1, {1})}), AllKinds()));
     EXPECT_EQ(Files("Videos"), Names{});
     EXPECT_FALSE(Run("/bin/sh", AllKinds()));
+}
+
+// The owner's Idle comes between resources: a stop asked there ends the file
+// with every resource written so far complete and listed, and nothing after.
+TEST_F(RunTest, OwnerIdleStopsBetweenResources) {
+    struct StoppingOwner : RecordingOwner {
+        int idles = 0, stopAt = 0;
+        void Idle(engine::VBBool& Cancel) override {
+            if (++idles == stopAt) Cancel = engine::kTrue;
+        }
+    };
+    const std::string module = Module("a.exe", {R(23, 1, {'a'}), R(23, 2, {'b'}), R(23, 3, {'c'}), R(23, 4, {'d'})});
+    struct Row {
+        int stopAt;
+        size_t written;
+    };
+    // Idle once when the module is open, then before each resource.
+    for (const Row row : {Row{1, 0}, Row{2, 0}, Row{4, 2}, Row{0, 4}}) {
+        for (const auto& e : fs::directory_iterator(dest / "Web pages")) fs::remove(e.path());
+        StoppingOwner stopping;
+        stopping.stopAt = row.stopAt;
+        std::string path = module;
+        EXPECT_FALSE(engine::ExtractResources(path, Only(engine::RES_HTML), &stopping, dest.string()));
+        EXPECT_EQ(stopping.found.size(), row.written) << "stop at Idle " << row.stopAt;
+        const auto files = Files("Web pages");
+        EXPECT_EQ(files.size(), row.written + (row.written ? 1 : 0)) << "stop at Idle " << row.stopAt;
+        if (row.written)
+            EXPECT_EQ(std::count(std::istreambuf_iterator<char>(std::ifstream(dest / "Web pages" / "__index.txt").rdbuf()), {}, '\n'),
+                      static_cast<long>(row.written))
+                << "stop at Idle " << row.stopAt;
+    }
 }
 
 // Makes the n-th operation `which` (counted from 1) fail with err.

@@ -1,6 +1,7 @@
 // Walking the wizard: pages, buttons, titles, closing.
 #include "WizardHarness.h"
 
+#include <QDir>
 #include <QLineEdit>
 #include <QStackedWidget>
 
@@ -127,3 +128,29 @@ TEST_F(Navigation, SearchModeTabOrder) {
 }
 
 }  // namespace
+
+// "Show Resources" hands the file manager the destination as an absolute
+// folder; when the desktop cannot open it, a critical box names the folder.
+TEST_F(Navigation, ShowResourcesOpensTheAbsoluteFolderOrSaysWhyNot) {
+    const QString cwd = QDir::currentPath();
+    QDir::setCurrent(tmp.path());
+    for (const bool canOpen : {true, false}) {
+        SCOPED_TRACE(canOpen ? "file manager" : "no file manager");
+        opened.clear();
+        messages.shown.clear();
+        fileManager = canOpen;
+        form->DestPath = "rel/out";
+        form->GoToPage(6);
+        Click("cmdShowFolder");
+        const std::string absolute = Tmp("rel/out");
+        ASSERT_EQ(opened.size(), 1u);
+        EXPECT_EQ(opened[0].toStdString(), absolute);
+        ASSERT_EQ(messages.shown.size(), canOpen ? 0u : 1u);
+        if (!canOpen) {
+            EXPECT_NE(messages.shown[0].prompt.find(absolute), std::string::npos) << messages.shown[0].prompt;
+            EXPECT_EQ(messages.shown[0].buttons, platform::MsgButtons::OK);
+            EXPECT_EQ(messages.shown[0].icon, platform::MsgIcon::Critical);
+        }
+    }
+    QDir::setCurrent(cwd);
+}
