@@ -41,9 +41,7 @@ TEST_F(EngineTest, SixteenBitModulesGiveTheirImages) {
             R(2, "CORE", core), R(2, 7, info)}, shift);
         ASSERT_FALSE(Run(module, AllKinds()));  // no write error
         const auto icons = Written(dest / "Icons"), cursors = Written(dest / "Cursors"), bitmaps = Written(dest / "Bitmaps");
-        ASSERT_EQ(icons.size(), 1u);
-        ASSERT_EQ(cursors.size(), 1u);
-        ASSERT_EQ(bitmaps.size(), 2u);
+        ASSERT_EQ((std::vector{icons.size(), cursors.size(), bitmaps.size()}), (std::vector<std::size_t>{1, 1, 2}));
         // Each image's own bytes, never the padding after it.
         EXPECT_EQ(fs::file_size(icons[0]), 6 + 32 + small.size() + large.size());
         EXPECT_EQ(fs::file_size(cursors[0]), 6 + 16 + cursor.size() - 4);

@@ -67,15 +67,20 @@ Data Load(platform::HMODULE m, const ResId& type, const ResId& name) {
     return out;
 }
 
-// Loads everything listed ("#n" stands for an ID): never a crash, never more than the file.
-std::size_t LoadEverything(platform::HMODULE m, uint64_t fileSize) {
-    std::size_t loaded = 0;
+// "type/name size" for everything listed, as loaded ("#n" stands for an ID; 0: not
+// loaded): never a crash, never more than the file.
+std::vector<std::string> LoadAll(platform::HMODULE m, uint64_t fileSize) {
+    std::vector<std::string> out;
     for (const auto& entry : List(m).names) {
-        const auto data = Load(m, ResId::Str(entry.substr(0, entry.find('/'))), ResId::Str(entry.substr(entry.find('/') + 1)));
-        EXPECT_LE(data.size(), fileSize);
-        loaded += !data.empty();
+        const auto slash = entry.find('/');
+        const auto data = Load(m, ResId::Str(entry.substr(0, slash)), ResId::Str(entry.substr(slash + 1)));
+        EXPECT_LE(data.size(), fileSize) << entry;
+        out.push_back(entry + " " + std::to_string(data.size()));
     }
-    return loaded;
+    return out;
+}
+std::size_t Loaded(const std::vector<std::string>& all) {
+    return std::count_if(all.begin(), all.end(), [](const std::string& s) { return !s.ends_with(" 0"); });
 }
 
 PeBuilder Sample(bool plus = false) {
@@ -122,41 +127,38 @@ TEST(PeReader, EnumeratesInDirectoryOrderOncePerName) {
 TEST(PeReader, LookupRules) {
     Mapped a(Sample().Build());
     ASSERT_NE(a.m, nullptr);
-    EXPECT_EQ(Load(a.m, ResId::Int(2), ResId::Int(130)), Bytes("bitmap-130"));
-    // "#digits" stands for the ID; the bare digits are the string name.
-    EXPECT_EQ(Load(a.m, ResId::Int(2), ResId::Str("#123")), Bytes("id-123"));
-    EXPECT_EQ(Load(a.m, ResId::Int(2), ResId::Str("123")), Bytes("digits-name"));
-    EXPECT_EQ(Load(a.m, ResId::Str("#2"), ResId::Str("logo")), Bytes("bitmap-logo"));
-    // Lookups ignore ASCII case; the first of two types equal but for case wins.
-    EXPECT_EQ(Load(a.m, ResId::Int(23), ResId::Str("about.htm")), Bytes("<html>about</html>"));
-    EXPECT_EQ(Load(a.m, ResId::Str("Avi"), ResId::Str("clip")), Bytes("RIFF-clip"));
-    for (auto [what, type, name] : {std::tuple{"name 999", ResId::Int(2), ResId::Int(999)},
-                                    {"type 3", ResId::Int(3), ResId::Int(1)},
-                                    {"name #99999", ResId::Int(2), ResId::Str("#99999")}})
-        EXPECT_TRUE(Load(a.m, type, name).empty()) << what;
+    const auto I = ResId::Int;
+    const auto S = ResId::Str;
+    const char* const fr = "fr_FR.UTF-8";
+    for (auto [locale, type, name, want] : {
+             std::tuple{"C.UTF-8", I(2), I(130), "bitmap-130"},
+             // "#digits" stands for the ID; the bare digits are the string name.
+             {"C.UTF-8", I(2), S("#123"), "id-123"}, {"C.UTF-8", I(2), S("123"), "digits-name"},
+             {"C.UTF-8", S("#2"), S("logo"), "bitmap-logo"},
+             // Lookups ignore ASCII case; the first of two types equal but for case wins.
+             {"C.UTF-8", I(23), S("about.htm"), "<html>about</html>"}, {"C.UTF-8", S("Avi"), S("clip"), "RIFF-clip"},
+             {"C.UTF-8", I(2), I(999), ""}, {"C.UTF-8", I(3), I(1), ""}, {"C.UTF-8", I(2), S("#99999"), ""},
+             // Languages: neutral, else the user's, else US English, else the first listed.
+             {fr, I(14), I(1), "french"}, {fr, I(2), I(1), "neutral"}, {fr, I(2), I(2), "ja"},
+             {"ja_JP.UTF-8", I(14), I(1), "english"}, {"C.UTF-8", I(14), I(1), "english"}}) {
+        Locale l(locale);
+        EXPECT_EQ(Load(a.m, type, name), Bytes(want)) << locale << " " << Describe(type) << "/" << Describe(name);
+    }
     // A scan looks members up again and again; that must cost no memory.
     rusage before{}, after{};
     getrusage(RUSAGE_SELF, &before);
     int missed = 0;
-    for (int i = 0; i < 1500000; ++i) missed += !platform::FindResourceA(a.m, ResId::Int(130), ResId::Int(2));
+    for (int i = 0; i < 1500000; ++i) missed += !platform::FindResourceA(a.m, I(130), I(2));
     getrusage(RUSAGE_SELF, &after);
     EXPECT_EQ(missed, 0);
     EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 24 * 1024);
-    // Languages: neutral, else the user's, else US English, else the first listed.
-    Locale fr("fr_FR.UTF-8");
-    EXPECT_EQ(platform::UserLocaleLanguage(), 0x40C);
-    EXPECT_EQ(Load(a.m, ResId::Int(14), ResId::Int(1)), Bytes("french"));
-    EXPECT_EQ(Load(a.m, ResId::Int(2), ResId::Int(1)), Bytes("neutral"));
-    EXPECT_EQ(Load(a.m, ResId::Int(2), ResId::Int(2)), Bytes("ja"));
-    Locale ja("ja_JP.UTF-8");
-    EXPECT_EQ(Load(a.m, ResId::Int(14), ResId::Int(1)), Bytes("english"));
     Locale c("C.UTF-8");
     EXPECT_EQ(platform::UserLocaleLanguage(), 0);
     // The file shrinking after mapping gives missing data, no crash.
     ASSERT_EQ(truncate(a.path.c_str(), 0x210), 0);
-    EXPECT_TRUE(Load(a.m, ResId::Int(23), ResId::Str("ABOUT.HTM")).empty());
+    EXPECT_TRUE(Load(a.m, I(23), S("ABOUT.HTM")).empty());
     ASSERT_EQ(unlink(a.path.c_str()), 0);
-    EXPECT_TRUE(Load(a.m, ResId::Int(2), ResId::Int(130)).empty());
+    EXPECT_TRUE(Load(a.m, I(2), I(130)).empty());
 }
 
 TEST(PeReader, RefusesWhatIsNotAModule) {
@@ -182,7 +184,7 @@ TEST(PeReader, SurvivesTruncationAndDamagedDirectories) {
     std::size_t mapped = 0;
     for (const auto& img : damaged) {
         Mapped a(img);
-        if (a.m) ++mapped, LoadEverything(a.m, img.size());
+        if (a.m) ++mapped, LoadAll(a.m, img.size());
     }
     EXPECT_GT(mapped, 0u);
 
@@ -197,7 +199,7 @@ TEST(PeReader, SurvivesTruncationAndDamagedDirectories) {
     ASSERT_GT(leaves, 0u);
     Mapped a(bad);
     ASSERT_NE(a.m, nullptr);
-    EXPECT_EQ(LoadEverything(a.m, bad.size()), 0u);
+    EXPECT_EQ(Loaded(LoadAll(a.m, bad.size())), 0u);
 }
 
 TEST(PeReader, SharedLongNamesStayBounded) {
@@ -242,38 +244,11 @@ TEST(PeReader, LookupsInHugeDirectoriesStayCheap) {
     EXPECT_EQ(Load(a.m, ResId::Str("#3"), ResId::Str("MIXED")), (Data{1, 2}));
 }
 
-TEST(PeReader, RealModulesLoadEveryResource) {
-    const fs::path wine = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows";
-    if (!fs::is_directory(wine)) GTEST_SKIP() << "libwine is not installed";
-    std::size_t modules = 0, resources = 0;
-    for (const auto& e : fs::directory_iterator(wine)) {
-        if (e.path().extension() != ".dll" || ++modules > 120) continue;
-        auto m = Open(e.path().string());
-        ASSERT_NE(m, nullptr) << e.path();
-        const auto names = List(m).names.size();
-        EXPECT_EQ(LoadEverything(m, fs::file_size(e.path())), names) << e.path();
-        resources += names;
-        platform::FreeLibrary(m);
-    }
-    EXPECT_GT(resources, 100u);
-}
-
 // ---- 16-bit NE modules ----
 
 namespace {
 
 using testsupport::NeBuilder;
-
-// "type/name size" for every resource, in enumeration order.
-std::vector<std::string> SizedListing(platform::HMODULE m) {
-    std::vector<std::string> out;
-    for (const auto& entry : List(m).names) {
-        const auto slash = entry.find('/');
-        auto res = platform::FindResourceA(m, ResId::Str(entry.substr(slash + 1)), ResId::Str(entry.substr(0, slash)));
-        out.push_back(entry + " " + std::to_string(res ? platform::SizeofResource(m, res) : 0));
-    }
-    return out;
-}
 
 // The same listing as icoutils' wrestool gives it.
 std::vector<std::string> WrestoolListing(const std::string& path) {
@@ -294,12 +269,6 @@ std::vector<std::string> WrestoolListing(const std::string& path) {
 
 bool HaveWrestool() { return access("/usr/bin/wrestool", X_OK) == 0; }
 
-Data Filler(std::size_t n, uint8_t seed) {
-    Data d(n);
-    for (std::size_t i = 0; i < n; ++i) d[i] = uint8_t(seed + i * 13);
-    return d;
-}
-
 NeBuilder NeSample(uint16_t shift) {
     NeBuilder b;
     b.alignShift = shift;
@@ -308,7 +277,7 @@ NeBuilder NeSample(uint16_t shift) {
     for (auto [type, name, size] : {std::tuple{I(2), I(1), 200}, {I(2), S("LOGO"), 16}, {I(3), I(1), 744}, {I(3), I(2), 1},
                                     {I(14), S("MAINICON"), 34}, {S("AVI"), I(5), 4096}, {I(2), I(130), 513},
                                     {I(23), S("ABOUT.HTM"), 300}, {S("avi"), I(7), 5}})
-        b.Add(type, name, Filler(std::size_t(size), uint8_t(size)));
+        b.Add(type, name, Data(std::size_t(size), uint8_t(size)));
     return b;
 }
 
@@ -326,14 +295,14 @@ TEST(NeReader, FixturesAgreeWithWrestool) {
         const std::vector<std::string> expect = {
             "#2/#1 " + pad(200), "#2/LOGO " + pad(16), "#2/#130 " + pad(513), "#3/#1 " + pad(744), "#3/#2 " + pad(1),
             "#14/MAINICON " + pad(34), "AVI/#5 " + pad(4096), "#23/ABOUT.HTM " + pad(300), "avi/#7 " + pad(5)};
-        EXPECT_EQ(SizedListing(a.m), expect) << "shift " << shift;
+        EXPECT_EQ(LoadAll(a.m, b.Build().size()), expect) << "shift " << shift;
         if (HaveWrestool()) {
             EXPECT_EQ(WrestoolListing(a.path), expect) << "shift " << shift;
         }
         // The bytes are the stored ones, padding after.
         Data got = Load(a.m, ResId::Int(2), ResId::Int(130));
         ASSERT_GE(got.size(), 513u);
-        EXPECT_EQ(Data(got.begin(), got.begin() + 513), Filler(513, uint8_t(513)));
+        EXPECT_EQ(Data(got.begin(), got.begin() + 513), Data(513, uint8_t(513)));
     }
 }
 
@@ -357,22 +326,26 @@ TEST(NeReader, LookupRules) {
     EXPECT_EQ(Load(a.m, ResId::Int(23), ResId::Str("about.htm")).size(), 304u);
 }
 
-TEST(NeReader, WineFontsAgreeWithWrestool) {
-    const fs::path fonts = "/usr/share/wine/fonts";
-    if (!fs::is_directory(fonts) || !HaveWrestool()) GTEST_SKIP() << "fonts-wine or icoutils is not installed";
-    std::size_t modules = 0;
-    for (const auto& e : fs::directory_iterator(fonts)) {
-        if (e.path().extension() != ".fon") continue;
-        ++modules;
-        auto m = Open(e.path().string());
-        ASSERT_NE(m, nullptr) << e.path();
-        const auto ours = SizedListing(m);
-        EXPECT_FALSE(ours.empty()) << e.path();
-        EXPECT_EQ(ours, WrestoolListing(e.path().string())) << e.path();
-        EXPECT_EQ(LoadEverything(m, fs::file_size(e.path())), ours.size()) << e.path();
-        platform::FreeLibrary(m);
+TEST(Reader, RealModulesLoadEveryResource) {
+    // Wine's own PE modules; its 16-bit fonts also against wrestool.
+    for (auto [dir, ext, wrestool] : {std::tuple{"/usr/lib/x86_64-linux-gnu/wine/x86_64-windows", ".dll", false},
+                                      {"/usr/share/wine/fonts", ".fon", true}}) {
+        if (!fs::is_directory(dir) || (wrestool && !HaveWrestool())) continue;  // libwine, fonts-wine, icoutils
+        std::size_t modules = 0, resources = 0;
+        for (const auto& e : fs::directory_iterator(dir)) {
+            if (e.path().extension() != ext || ++modules > 120) continue;
+            auto m = Open(e.path().string());
+            ASSERT_NE(m, nullptr) << e.path();
+            const auto ours = LoadAll(m, fs::file_size(e.path()));
+            EXPECT_EQ(Loaded(ours), ours.size()) << e.path();
+            if (wrestool) {
+                EXPECT_EQ(ours, WrestoolListing(e.path().string())) << e.path();
+            }
+            resources += ours.size();
+            platform::FreeLibrary(m);
+        }
+        EXPECT_GT(resources, 2 * std::min<std::size_t>(modules, 120)) << dir;
     }
-    EXPECT_GT(modules, 10u);
 }
 
 TEST(NeReader, DamagedModules) {
@@ -415,13 +388,12 @@ TEST(NeReader, DamagedModules) {
             continue;
         }
         ASSERT_NE(a.m, nullptr) << r.what;
-        EXPECT_EQ(List(a.m).names.size(), std::size_t(r.listed)) << r.what;
-        LoadEverything(a.m, img.size());
+        EXPECT_EQ(LoadAll(a.m, img.size()).size(), std::size_t(r.listed)) << r.what;
     }
     // Every truncation maps or not, and never loads more than the file holds.
     for (std::size_t len = 0; len < image.size(); len += 29) {
         Mapped a(Data(image.begin(), image.begin() + len));
-        if (a.m) LoadEverything(a.m, len);
+        if (a.m) LoadAll(a.m, len);
     }
 }
 
@@ -441,7 +413,7 @@ TEST(NeReader, RepackedFixturesHoldWhatThePeModuleHolds) {
         // wrestool prints the type's name for a string name under a string type: leave those rows out.
         auto integerTypes = [](std::vector<std::string> v) { return std::erase_if(v, [](auto& s) { return s[0] != '#'; }), v; };
         if (HaveWrestool()) {
-            EXPECT_EQ(integerTypes(SizedListing(ne)), integerTypes(WrestoolListing(dir + file))) << file;
+            EXPECT_EQ(integerTypes(LoadAll(ne, fs::file_size(dir + file))), integerTypes(WrestoolListing(dir + file))) << file;
         }
         platform::FreeLibrary(ne);
     }

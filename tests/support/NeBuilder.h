@@ -21,7 +21,8 @@ public:
 
     void Add(const platform::ResId& type, const platform::ResId& name, std::vector<uint8_t> data) {
         for (auto& t : types_)
-            if (Same(t.id, type)) return t.entries.push_back({name, std::move(data)});
+            if (t.id.isInt == type.isInt && t.id.id == type.id && t.id.name == type.name)
+                return t.entries.push_back({name, std::move(data)});
         types_.push_back({type, {{name, std::move(data)}}});
     }
 
@@ -87,17 +88,8 @@ public:
     }
 
 private:
-    struct Entry {
-        platform::ResId name;
-        std::vector<uint8_t> data;
-    };
-    struct Type {
-        platform::ResId id;
-        std::vector<Entry> entries;
-    };
-    static bool Same(const platform::ResId& a, const platform::ResId& b) {
-        return a.isInt == b.isInt && a.id == b.id && a.name == b.name;
-    }
+    struct Entry { platform::ResId name; std::vector<uint8_t> data; };
+    struct Type { platform::ResId id; std::vector<Entry> entries; };
     std::vector<Type> types_;
 };
 

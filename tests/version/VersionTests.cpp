@@ -3,6 +3,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "controls/cFileVersion.h"
@@ -39,7 +40,6 @@ Bytes Node(const Key& key, const Bytes& value, const std::vector<Bytes>& childre
 const Bytes kFixed = [] { Bytes b{0xBD, 0x04, 0xEF, 0xFE, 0, 0, 1, 0}; b.resize(52); return b; }();
 
 Bytes Translation() { return Node(u"VarFileInfo", {}, {Node(u"Translation", {0x09, 0x04, 0xB0, 0x04})}); }
-Bytes Translation16() { return Node(std::string("VarFileInfo"), {}, {Node(std::string("Translation"), {0x09, 0x04, 0xE4, 0x04})}); }
 
 bool Query(const Bytes& block, const std::string& path, const void** value = nullptr, uint32_t* len = nullptr) {
     const void* v = nullptr;
@@ -53,18 +53,15 @@ const char* const kTranslation = "\\VarFileInfo\\Translation";
 
 TEST(FileVersion, ReadsAndComparesTheFixtureVersions) {
     cFileVersion v;
-    EXPECT_EQ(v.OpenFile(Fixture("version_1_2_40000_5.dll")), 0x00010002);
-    EXPECT_EQ(v.FileVersion(), "1.2.40000.5");
+    // 0.0.x.y, majors of 32768 and more, a block stored under another name than 1: all success.
+    for (auto [file, result, text] : {std::tuple{"version_0_0_3_4.dll", 1u, "0.0.3.4"},
+                                      {"version_40000_1_2_3.dll", (40000u << 16) | 1, "40000.1.2.3"},
+                                      {"version_name7.dll", 0x00030001u, "3.1.4.1"},
+                                      {"version_1_2_40000_5.dll", 0x00010002u, "1.2.40000.5"}}) {
+        EXPECT_EQ(static_cast<uint32_t>(v.OpenFile(Fixture(file))), result) << file;
+        EXPECT_EQ(v.FileVersion(), text) << file;
+    }
     EXPECT_EQ(cFileVersion::HiWord(v.VersionMinor()), -25536);  // the word helpers are signed
-    // 0.0.x.y and majors of 32768 and more still report success.
-    EXPECT_EQ(v.OpenFile(Fixture("version_0_0_3_4.dll")), 1);
-    EXPECT_EQ(v.FileVersion(), "0.0.3.4");
-    EXPECT_EQ(static_cast<uint32_t>(v.OpenFile(Fixture("version_40000_1_2_3.dll"))), (40000u << 16) | 1);
-    EXPECT_EQ(v.FileVersion(), "40000.1.2.3");
-    // A version block stored under another name than 1 is still found.
-    EXPECT_NE(v.OpenFile(Fixture("version_name7.dll")), 0);
-    EXPECT_EQ(v.FileVersion(), "3.1.4.1");
-
     EXPECT_TRUE(v.AreFilesEqual(Fixture("version_1_2_40000_5.dll"), Fixture("version_1_2_40000_5_copy.dll")));
     // Same major and minor, other build and revision.
     EXPECT_FALSE(v.AreFilesEqual(Fixture("version_1_2_40000_5.dll"), Fixture("version_1_2_7_7.dll")));
@@ -160,7 +157,8 @@ TEST(FileVersionInfo, SixteenBitModules) {
     // Version 3.10.0.103 in the 16-bit form: 8-bit keys, no type word.
     Bytes fixed = kFixed;
     for (auto [at, v] : {std::pair{8, 10}, {10, 3}, {12, 103}}) Set16(fixed, at, v);  // minor, major, revision
-    const Bytes block = Node(std::string("VS_VERSION_INFO"), fixed, {Translation16()});
+    using S = std::string;
+    const Bytes block = Node(S("VS_VERSION_INFO"), fixed, {Node(S("VarFileInfo"), {}, {Node(S("Translation"), {0x09, 0x04, 0xE4, 0x04})})});
     EXPECT_EQ(platform::VersionBlockLength(block.data(), block.size()), block.size());
     const void* value = nullptr;
     uint32_t len = 0;
@@ -168,7 +166,7 @@ TEST(FileVersionInfo, SixteenBitModules) {
     EXPECT_TRUE(len == 4u && std::memcmp(value, "\x09\x04\xE4\x04", 4) == 0);
     for (size_t n = 0; n < block.size(); ++n)
         EXPECT_FALSE(Query(Bytes(block.begin(), block.begin() + static_cast<long>(n)), "\\")) << n;
-    Bytes noNul = Node(std::string("VS_VERSION_INFO"), {});
+    Bytes noNul = Node(S("VS_VERSION_INFO"), {});
     noNul.resize(4 + 15);
     Set16(noNul, 0, noNul.size());
     EXPECT_FALSE(Query(noNul, "\\"));
