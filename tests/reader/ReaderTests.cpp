@@ -19,6 +19,7 @@
 
 using platform::ResId;
 using testsupport::PeBuilder;
+const auto Load = testsupport::LoadBytes;
 using Data = std::vector<uint8_t>;
 namespace fs = std::filesystem;
 
@@ -54,17 +55,6 @@ Listing List(platform::HMODULE m) {
         return true;
     }, reinterpret_cast<intptr_t>(&l));
     return l;
-}
-
-// The bytes of a resource as the engine loads them; empty when not found.
-Data Load(platform::HMODULE m, const ResId& type, const ResId& name) {
-    auto res = platform::FindResourceA(m, name, type);
-    auto h = res ? platform::LoadResource(m, res) : nullptr;
-    if (!h) return {};
-    auto p = static_cast<const uint8_t*>(platform::LockResource(h));
-    Data out(p, p + platform::SizeofResource(m, res));
-    platform::FreeResource(h);
-    return out;
 }
 
 // "type/name size" for everything listed, as loaded ("#n" stands for an ID; 0: not

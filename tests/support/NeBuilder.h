@@ -3,7 +3,8 @@
 // unit and padded with zeros to a whole number of units (as linkers do).
 // Resources are listed in the order added, grouped by type. String types and
 // names are written as given (8-bit text). b.tableOffset is the file offset
-// of the resource table after Build, so tests can damage it.
+// of the resource table after Build, so tests can damage it. LoadBytes reads
+// a resource back from a mapped module.
 #pragma once
 
 #include <cstdint>
@@ -92,5 +93,16 @@ private:
     struct Type { platform::ResId id; std::vector<Entry> entries; };
     std::vector<Type> types_;
 };
+
+// The bytes of a resource as the engine loads them; empty when not found.
+inline std::vector<uint8_t> LoadBytes(platform::HMODULE m, const platform::ResId& type, const platform::ResId& name) {
+    auto res = platform::FindResourceA(m, name, type);
+    auto h = res ? platform::LoadResource(m, res) : nullptr;
+    if (!h) return {};
+    auto p = static_cast<const uint8_t*>(platform::LockResource(h));
+    std::vector<uint8_t> out(p, p + platform::SizeofResource(m, res));
+    platform::FreeResource(h);
+    return out;
+}
 
 }  // namespace testsupport
