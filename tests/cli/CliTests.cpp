@@ -31,20 +31,15 @@ TEST(VisibleText, ControlsAndBrokenUtf8Escaped) {
     for (const auto& [in, out] : cases) EXPECT_EQ(platform::VisibleText(in), out) << out;
 }
 
-std::string Interval(uint32_t ms, int digits = 3) { return platform::TimeIntervalText(ms, digits); }
-
 TEST(TimeInterval, SignificantDigitsAcrossTheFields) {
-    EXPECT_EQ(Interval(34000), "34 sec");
-    EXPECT_EQ(Interval(90000), "1 min 30 sec");
-    EXPECT_EQ(Interval(74000, 2), "1 min 10 sec");  // cut, not rounded
-    EXPECT_EQ(Interval(74000, 1), "1 min");
-    EXPECT_EQ(Interval(3600000 + 23 * 60000 + 45000), "1 hr 23 min");
-    EXPECT_EQ(Interval(3600000 + 2 * 60000 + 45000), "1 hr 2 min 40 sec");
-    EXPECT_EQ(Interval(3605000), "1 hr 5 sec");  // zero minutes are not named
-    EXPECT_EQ(Interval(59600), "1 min");          // rounded to whole seconds first
-    EXPECT_EQ(Interval(499), "0 sec");
-    EXPECT_EQ(Interval(0xFFFFFFFFu), "1190 hr");  // 1193 hours, three digits kept
-    EXPECT_EQ(Interval(34000, 0), "");
+    const struct { uint32_t ms; int digits; const char* text; } rows[] = {
+        {34000, 3, "34 sec"}, {90000, 3, "1 min 30 sec"}, {74000, 2, "1 min 10 sec"} /* cut, not rounded */,
+        {74000, 1, "1 min"}, {3600000 + 23 * 60000 + 45000, 3, "1 hr 23 min"},
+        {3600000 + 2 * 60000 + 45000, 3, "1 hr 2 min 40 sec"}, {3605000, 3, "1 hr 5 sec"} /* no zero minutes */,
+        {59600, 3, "1 min"} /* whole seconds first */, {499, 3, "0 sec"},
+        {0xFFFFFFFFu, 3, "1190 hr"} /* 1193 hours, three digits kept */, {34000, 0, ""},
+    };
+    for (const auto& r : rows) EXPECT_EQ(platform::TimeIntervalText(r.ms, r.digits), r.text) << r.ms << " ms, " << r.digits;
 
     char buf[5];
     EXPECT_EQ(platform::StrFromTimeIntervalA(buf, sizeof buf, 90000, 3), 4);
@@ -63,11 +58,9 @@ protected:
     }
     void TearDown() override { std::fclose(out); }
     std::string Written() {
-        std::fflush(out);
         std::string s;
-        std::rewind(out);
-        int c;
-        while ((c = std::fgetc(out)) != EOF) s += static_cast<char>(c);
+        std::rewind(out);  // flushes
+        for (int c; (c = std::fgetc(out)) != EOF;) s += static_cast<char>(c);
         return s;
     }
 };

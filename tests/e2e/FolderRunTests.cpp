@@ -137,11 +137,17 @@ TEST_F(FolderRun, ProgressLinesIntoAFile) {
 
 TEST_F(FolderRun, UsageErrors) {
     Put("a.dll");
-    EXPECT_EQ(Cli(Extract({"--all-drives", root.string()})).status, 2);
-    EXPECT_EQ(Cli(Extract({"--all-drives", "--no-subfolders"})).status, 2);
-    EXPECT_EQ(Cli(Extract({root.string(), "--mask"})).status, 2);
-    EXPECT_EQ(Cli(Extract({})).status, 2);
-    EXPECT_EQ(Cli({"--all-drives"}).status, 2);
+    const std::pair<std::vector<std::string>, int> rows[] = {
+        {Extract({"--all-drives", root.string()}), 2}, {Extract({"--all-drives", "--no-subfolders"}), 2},
+        {Extract({root.string(), "--mask"}), 2}, {Extract({}), 2}, {{"--all-drives"}, 2}, {{}, 2},
+        {{"--dest", dest.string(), "--types", "sprites", "x.dll"}, 2}, {{"--help"}, 0},
+        {{"--dest", "/nonexistent-parent/out", "x.dll"}, 2},
+    };
+    for (const auto& [args, status] : rows) {
+        std::string shown;
+        for (const auto& a : args) shown += " " + a;
+        EXPECT_EQ(Cli(args).status, status) << shown;
+    }
     EXPECT_FALSE(fs::exists(dest));
 }
 

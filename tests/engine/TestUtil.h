@@ -107,6 +107,12 @@ struct RecordingOwner : engine::IResOwner {
     struct Found { int32_t kind; engine::ResName name; };
     void ResFound(int32_t& k, engine::ResName& n) override { found.push_back({k, n}); }
     std::vector<Found> found;
+    std::vector<std::string> Heard() const {  // the names, strings quoted
+        std::vector<std::string> out;
+        for (const auto& f : found)
+            out.push_back(f.name.index() ? "'" + std::get<std::string>(f.name) + "'" : std::to_string(std::get<int32_t>(f.name)));
+        return out;
+    }
 };
 
 // Answers message boxes from a script (then OK/Cancel) and records prompts.
@@ -117,12 +123,10 @@ struct ScriptedBox : platform::IMessageBoxService {
     std::function<void()> onShow;  // runs while the box is up
     platform::MsgResult Show(const std::string& p, platform::MsgButtons b, platform::MsgIcon) override {
         if (onShow) onShow();
-        prompts.push_back(p);
-        buttons.push_back(b);
+        prompts.push_back(p), buttons.push_back(b);
         if (answers.empty()) return b == platform::MsgButtons::OK ? platform::MsgResult::OK : platform::MsgResult::Cancel;
         const auto a = answers.front();
-        answers.erase(answers.begin());
-        return a;
+        return answers.erase(answers.begin()), a;
     }
 };
 
@@ -133,8 +137,7 @@ protected:
         char tmpl[] = "/tmp/loomvale-engine-XXXXXX";
         ASSERT_NE(::mkdtemp(tmpl), nullptr);
         root = tmpl, dest = root / "out";
-        fs::create_directory(dest);
-        for (const auto& k : engine::kKinds) fs::create_directory(dest / k.folder);
+        for (const auto& k : engine::kKinds) fs::create_directories(dest / k.folder);
         fs::create_directory(root / "apps");
         platform::SetMessageBoxService(&box);
         platform::SetFileFaultHook({});
@@ -145,21 +148,21 @@ protected:
         std::error_code ec;
         fs::remove_all(root, ec);
     }
-    // Writes apps/<name>, a PE module holding the resources (language neutral).
+    // Writes apps/<name>, a PE module (language neutral) or a 16-bit NE module holding the resources.
     std::string Module(const std::string& name, const std::vector<Res>& resources) {
         testsupport::PeBuilder b;
         for (const auto& r : resources) b.Add(r.type, r.name, 0, r.data);
-        const std::string path = (root / "apps" / name).string();
-        EXPECT_TRUE(testsupport::PeBuilder::WriteFile(path, b.Build()));
-        return path;
+        return Write(name, b.Build());
     }
-    // Writes apps/<name>, a 16-bit NE module holding the resources.
     std::string NeModule(const std::string& name, const std::vector<Res>& resources, uint16_t alignShift) {
         testsupport::NeBuilder b;
         b.alignShift = alignShift;
         for (const auto& r : resources) b.Add(r.type, r.name, r.data);
+        return Write(name, b.Build());
+    }
+    std::string Write(const std::string& name, const Bytes& image) {
         const std::string path = (root / "apps" / name).string();
-        EXPECT_TRUE(testsupport::PeBuilder::WriteFile(path, b.Build()));
+        EXPECT_TRUE(testsupport::PeBuilder::WriteFile(path, image));
         return path;
     }
     bool Run(std::string module, const engine::ResTypes& types, std::string destText = {}) {

@@ -37,8 +37,7 @@ public:
         rsrc.resize(rawSize, 0);
 
         std::vector<uint8_t> img(rsrcOffset, 0);
-        img[0] = 'M';
-        img[1] = 'Z';
+        img[0] = 'M', img[1] = 'Z';
         Put32(img, 0x3C, 0x40);
         Put32(img, 0x40, 0x00004550);  // "PE\0\0"
         const uint32_t coff = 0x44;
@@ -58,8 +57,7 @@ public:
         Put32(img, numDirs + 4 + 2 * 8, rsrcRva);
         Put32(img, numDirs + 4 + 2 * 8 + 4, static_cast<uint32_t>(dirSize_));
         const uint32_t sec = opt + optSize;
-        const char name[8] = {'.', 'r', 's', 'r', 'c', 0, 0, 0};
-        std::copy(name, name + 8, img.begin() + sec);
+        std::copy_n(".rsrc", 5, img.begin() + sec);
         Put32(img, sec + 8, rawSize);  // virtual size
         Put32(img, sec + 12, rsrcRva);
         Put32(img, sec + 16, rawSize);
@@ -70,8 +68,7 @@ public:
 
     static void Put16(std::vector<uint8_t>& b, std::size_t off, uint16_t v) {
         if (b.size() < off + 2) b.resize(off + 2);
-        b[off] = static_cast<uint8_t>(v);
-        b[off + 1] = static_cast<uint8_t>(v >> 8);
+        b[off] = static_cast<uint8_t>(v), b[off + 1] = static_cast<uint8_t>(v >> 8);
     }
     static void Put32(std::vector<uint8_t>& b, std::size_t off, uint32_t v) {
         Put16(b, off, static_cast<uint16_t>(v));
@@ -89,11 +86,7 @@ public:
     }
 
 private:
-    struct Entry {
-        platform::ResId type, name;
-        uint16_t lang;
-        std::vector<uint8_t> data;
-    };
+    struct Entry { platform::ResId type, name; uint16_t lang; std::vector<uint8_t> data; };
     std::vector<Entry> entries_;
     std::size_t dirSize_ = 0;
 
@@ -119,77 +112,59 @@ private:
         std::map<Key, std::map<Key, std::map<uint16_t, const Entry*>>> tree;
         for (const auto& e : entries_) tree[{e.type}][{e.name}][e.lang] = &e;
 
-        // Pass 1: sizes. Directories first, then strings, leaves, data.
-        std::size_t dirBytes = 16 + 8 * tree.size();
-        std::size_t leafCount = 0;
+        // Directories first (depth first), then name strings, leaves, data.
+        std::size_t dirBytes = 16 + 8 * tree.size(), leafCount = 0;
         for (auto& [t, names] : tree) {
             dirBytes += 16 + 8 * names.size();
-            for (auto& [n, langs] : names) {
-                dirBytes += 16 + 8 * langs.size();
-                leafCount += langs.size();
-            }
+            for (auto& [n, langs] : names) dirBytes += 16 + 8 * langs.size(), leafCount += langs.size();
         }
         std::vector<uint8_t> out(dirBytes, 0);
         std::map<std::string, uint32_t> strings;
-        auto stringOffset = [&](const std::string& s) {
-            auto it = strings.find(s);
-            if (it != strings.end()) return it->second;
-            const uint32_t off = static_cast<uint32_t>(out.size());
-            Put16(out, off, static_cast<uint16_t>(s.size()));
-            for (std::size_t i = 0; i < s.size(); ++i)
-                Put16(out, off + 2 + 2 * i, static_cast<uint8_t>(s[i]));  // ASCII names
-            out.resize(Align(static_cast<uint32_t>(out.size()), 4), 0);
-            strings[s] = off;
-            return off;
+        auto idField = [&](const platform::ResId& id) {
+            if (id.isInt) return uint32_t{id.id};
+            auto [it, fresh] = strings.emplace(id.name, static_cast<uint32_t>(out.size()));
+            if (fresh) {
+                Put16(out, it->second, static_cast<uint16_t>(id.name.size()));
+                for (std::size_t i = 0; i < id.name.size(); ++i)
+                    Put16(out, it->second + 2 + 2 * i, static_cast<uint8_t>(id.name[i]));  // ASCII names
+                out.resize(Align(static_cast<uint32_t>(out.size()), 4), 0);
+            }
+            return 0x80000000u | it->second;
         };
         for (auto& [t, names] : tree) {
-            if (!t.id.isInt) stringOffset(t.id.name);
-            for (auto& [n, langs] : names)
-                if (!n.id.isInt) stringOffset(n.id.name);
+            idField(t.id);
+            for (auto& [n, langs] : names) idField(n.id);
         }
-        const uint32_t leafBase = Align(static_cast<uint32_t>(out.size()), 4);
-        out.resize(leafBase + 16 * leafCount, 0);
+        uint32_t leafPos = static_cast<uint32_t>(out.size()), dirPos = 0;
+        out.resize(leafPos + 16 * leafCount, 0);
         dirSize_ = out.size();
 
-        // Pass 2: fill in.
-        uint32_t dirPos = 0, leafPos = leafBase;
-        auto writeDir = [&](uint32_t at, std::size_t named, std::size_t ids) {
+        // Opens a directory for the map's keys; returns its offset.
+        auto openDir = [&](const auto& m) {
+            const uint32_t at = dirPos;
+            std::size_t named = 0;
+            for (auto& kv : m) named += !Id(kv.first).isInt;
             Put16(out, at + 12, static_cast<uint16_t>(named));
-            Put16(out, at + 14, static_cast<uint16_t>(ids));
+            Put16(out, at + 14, static_cast<uint16_t>(m.size() - named));
+            dirPos += 16 + 8 * static_cast<uint32_t>(m.size());
+            return at;
         };
-        auto idField = [&](const platform::ResId& id) {
-            return id.isInt ? uint32_t{id.id} : (0x80000000u | stringOffset(id.name));
+        auto entry = [&](uint32_t dir, uint32_t i, uint32_t id, uint32_t target) {
+            Put32(out, dir + 16 + 8 * i, id);
+            Put32(out, dir + 20 + 8 * i, target);
         };
-        auto countNamed = [](const auto& m) {
-            std::size_t n = 0;
-            for (auto& kv : m)
-                if (!kv.first.id.isInt) ++n;
-            return n;
-        };
-        const uint32_t root = dirPos;
-        writeDir(root, countNamed(tree), tree.size() - countNamed(tree));
-        dirPos += 16 + 8 * static_cast<uint32_t>(tree.size());
+        const uint32_t root = openDir(tree);
         uint32_t ti = 0;
         for (auto& [t, names] : tree) {
-            const uint32_t tdir = dirPos;
-            Put32(out, root + 16 + 8 * ti, idField(t.id));
-            Put32(out, root + 20 + 8 * ti, 0x80000000u | tdir);
-            ++ti;
-            writeDir(tdir, countNamed(names), names.size() - countNamed(names));
-            dirPos += 16 + 8 * static_cast<uint32_t>(names.size());
+            const uint32_t tdir = openDir(names);
+            entry(root, ti++, idField(t.id), 0x80000000u | tdir);
             uint32_t ni = 0;
             for (auto& [n, langs] : names) {
-                const uint32_t ndir = dirPos;
-                Put32(out, tdir + 16 + 8 * ni, idField(n.id));
-                Put32(out, tdir + 20 + 8 * ni, 0x80000000u | ndir);
-                ++ni;
-                writeDir(ndir, 0, langs.size());
-                dirPos += 16 + 8 * static_cast<uint32_t>(langs.size());
+                const uint32_t ndir = openDir(langs);
+                entry(tdir, ni++, idField(n.id), 0x80000000u | ndir);
                 uint32_t li = 0;
                 for (auto& [lang, e] : langs) {
-                    Put32(out, ndir + 16 + 8 * li, lang);
-                    Put32(out, ndir + 20 + 8 * li, leafPos);
-                    ++li;
+                    entry(ndir, li++, lang, leafPos);
                     const uint32_t dataOff = Align(static_cast<uint32_t>(out.size()), 4);
                     out.resize(dataOff, 0);
                     out.insert(out.end(), e->data.begin(), e->data.end());
@@ -201,6 +176,8 @@ private:
         }
         return out;
     }
+    static platform::ResId Id(const Key& k) { return k.id; }
+    static platform::ResId Id(uint16_t lang) { return platform::ResId::Int(lang); }
 };
 
 }  // namespace testsupport
