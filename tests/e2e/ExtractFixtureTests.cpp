@@ -3,33 +3,26 @@
 #include <sys/wait.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
-#include <vector>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Result {
-    int status = -1;
-    std::string out;
-};
+struct Result { int status = -1; std::string out; };
 
 Result Shell(const std::string& cmd) {
     Result r;
     FILE* p = popen((cmd + " 2>/dev/null").c_str(), "r");
-    if (!p) return r;
-    std::array<char, 4096> buf{};
-    std::size_t n;
-    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
-    const int st = pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    char buf[4096];
+    for (std::size_t n; p && (n = fread(buf, 1, sizeof buf, p)) > 0;) r.out.append(buf, n);
+    if (const int st = p ? pclose(p) : -1; st != -1 && WIFEXITED(st)) r.status = WEXITSTATUS(st);
     return r;
 }
 
@@ -37,9 +30,7 @@ std::string Quote(const std::string& s) { return "'" + s + "'"; }
 
 std::string ReadFile(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 class FixtureRun : public ::testing::Test {

@@ -143,11 +143,7 @@ TEST_F(FolderRun, UsageErrors) {
         {{"--dest", dest.string(), "--types", "sprites", "x.dll"}, 2}, {{"--help"}, 0},
         {{"--dest", "/nonexistent-parent/out", "x.dll"}, 2},
     };
-    for (const auto& [args, status] : rows) {
-        std::string shown;
-        for (const auto& a : args) shown += " " + a;
-        EXPECT_EQ(Cli(args).status, status) << shown;
-    }
+    for (const auto& [args, status] : rows) EXPECT_EQ(Cli(args).status, status) << ::testing::PrintToString(args);
     EXPECT_FALSE(fs::exists(dest));
 }
 

@@ -62,9 +62,14 @@ class WriterTest : public EngineTest {};
 
 TEST_F(WriterTest, BitmapsAndRawResources) {
     const Bytes dib = Dib(5, 3, 8);
+    // Two 16-bit 5-6-5 pixels, green and blue, after the three masks; the
+    // first mask read as pixels would be red.
+    Bytes fields = Dib(2, 1, 16, 0, 3, 40, 0);
+    fields.resize(40);
+    for (uint32_t v : {0xF800u, 0x07E0u, 0x001Fu, 0x001F07E0u}) P32(fields, v);
     const Bytes html = {0, 1, 0x7F, 0xFF, '\r', '\n', 0x1A, 0};
     const Bytes ani = {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'A', 'C', 'O', 'N'};
-    EXPECT_FALSE(Run(Module("a.exe", {R(2, 1, dib), R(2, 2, Bytes(30, 1)), R(23, "PAGE.HTM", html),
+    EXPECT_FALSE(Run(Module("a.exe", {R(2, 1, dib), R(2, 2, Bytes(30, 1)), R(2, 3, fields), R(23, "PAGE.HTM", html),
                                       R(21, 7, ani), R("AVI", 3, ani)}), AllKinds()));
     const Bytes f = ReadFile(dest / "Bitmaps/a.exe.bmp");
     ASSERT_EQ(f.size(), dib.size() + 14);
@@ -73,9 +78,11 @@ TEST_F(WriterTest, BitmapsAndRawResources) {
     EXPECT_EQ(ReadFile(dest / "Animated Cursors/a.exe.ani"), ani);
     EXPECT_EQ(ReadFile(dest / "Videos/a.exe.avi"), ani);
     // The short bitmap wrote nothing and got no count.
-    EXPECT_EQ(Files("Bitmaps"), (std::vector<std::string>{"__index.txt", "a.exe.bmp"}));
-    EXPECT_EQ(owner.found.size(), 4u);
-    if (HaveIdentify()) { EXPECT_EQ(Identify(dest / "Bitmaps/a.exe.bmp", "%w %h"), "5 3"); }
+    EXPECT_EQ(Files("Bitmaps"), (std::vector<std::string>{"__index.txt", "a.exe (2).bmp", "a.exe.bmp"}));
+    EXPECT_EQ(owner.found.size(), 5u);
+    if (!HaveIdentify()) GTEST_SKIP() << "identify not installed";
+    EXPECT_EQ(Identify(dest / "Bitmaps/a.exe.bmp", "%w %h"), "5 3");
+    EXPECT_EQ(Identify(dest / "Bitmaps/a.exe (2).bmp", "%[hex:p{0,0}] %[hex:p{1,0}]"), "00FF00 0000FF");
 }
 
 TEST_F(WriterTest, IconDirectoryDescribesTheImagesWritten) {
