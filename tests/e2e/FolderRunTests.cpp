@@ -198,10 +198,6 @@ TEST_F(FolderRun, InterruptStopsBetweenTwoFiles) {
     EXPECT_EQ(riff + 8u, clip.size());
 }
 
-}  // namespace
-
-namespace {
-
 // Ctrl-C while folders are counted or walked and no file matches: the walk
 // has no file event to stop at, yet the command ends with status 130 and
 // its counts, whenever the signal comes.

@@ -5,10 +5,6 @@
 
 #include "TestUtil.h"
 
-#include <algorithm>
-#include <fstream>
-#include <iterator>
-
 using namespace t;
 using Names = std::vector<std::string>;
 
@@ -154,29 +150,22 @@ TEST_F(RunTest, OnlySelectedKindsAreEnumerated) {
 TEST_F(RunTest, OwnerIdleStopsBetweenResources) {
     struct StoppingOwner : RecordingOwner {
         int idles = 0, stopAt = 0;
-        void Idle(engine::VBBool& Cancel) override {
-            if (++idles == stopAt) Cancel = engine::kTrue;
-        }
+        void Idle(engine::VBBool& Cancel) override { Cancel = ++idles == stopAt ? engine::kTrue : Cancel; }
     };
     const std::string module = Module("a.exe", {R(23, 1, {'a'}), R(23, 2, {'b'}), R(23, 3, {'c'}), R(23, 4, {'d'})});
-    struct Row {
-        int stopAt;
-        size_t written;
-    };
-    // Idle once when the module is open, then before each resource.
-    for (const Row row : {Row{1, 0}, Row{2, 0}, Row{4, 2}, Row{0, 4}}) {
+    // Idle once when the module is open, then before each resource: {stop at Idle, resources written}.
+    const std::pair<int, size_t> rows[] = {{1, 0}, {2, 0}, {4, 2}, {0, 4}};
+    for (const auto& [stopAt, written] : rows) {
+        SCOPED_TRACE("stop at Idle " + std::to_string(stopAt));
         for (const auto& e : fs::directory_iterator(dest / "Web pages")) fs::remove(e.path());
         StoppingOwner stopping;
-        stopping.stopAt = row.stopAt;
+        stopping.stopAt = stopAt;
         std::string path = module;
         EXPECT_FALSE(engine::ExtractResources(path, Only(engine::RES_HTML), &stopping, dest.string()));
-        EXPECT_EQ(stopping.found.size(), row.written) << "stop at Idle " << row.stopAt;
-        const auto files = Files("Web pages");
-        EXPECT_EQ(files.size(), row.written + (row.written ? 1 : 0)) << "stop at Idle " << row.stopAt;
-        if (row.written)
-            EXPECT_EQ(std::count(std::istreambuf_iterator<char>(std::ifstream(dest / "Web pages" / "__index.txt").rdbuf()), {}, '\n'),
-                      static_cast<long>(row.written))
-                << "stop at Idle " << row.stopAt;
+        EXPECT_EQ(stopping.found.size(), written);
+        EXPECT_EQ(Files("Web pages").size(), written + (written ? 1 : 0));
+        const std::string index = written ? ReadText(dest / "Web pages/__index.txt") : "";
+        EXPECT_EQ(size_t(std::count(index.begin(), index.end(), '\n')), written);
     }
 }
 
