@@ -304,16 +304,16 @@ HRSRC FindResourceA(HMODULE module, const ResId& name, const ResId& type) {
     const long at = FindInIndex(t->index, Normalise(name));
     if (at >= 0) {
         const NameEntry& n = t->names[static_cast<std::size_t>(at)];
-        const LangEntry* pick = nullptr;
-        const uint16_t user = UserLocaleLanguage();
-        for (uint16_t lang : {uint16_t{0}, user, uint16_t{0x409}}) {
+        auto find = [&n](uint16_t lang) -> const LangEntry* {
             for (const auto& l : n.langs)
-                if (l.lang == lang) {
-                    pick = &l;
-                    break;
-                }
-            if (pick) break;
-        }
+                if (l.lang == lang) return &l;
+            return nullptr;
+        };
+        // The environment is read only when the choice depends on it: most
+        // names have one language, or a neutral one.
+        const LangEntry* pick = n.langs.size() == 1 ? &n.langs.front() : find(0);
+        if (!pick) pick = find(UserLocaleLanguage());
+        if (!pick) pick = find(0x409);
         if (!pick) pick = &n.langs.front();
         return &pick->res;
     }
