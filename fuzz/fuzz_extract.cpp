@@ -53,8 +53,17 @@ bool TouchAll(platform::HMODULE m, const platform::ResId& type, const platform::
     return true;
 }
 
+// The engine reads the types it extracts itself (numbered, and "AVI"
+// spelled so); the rest are read here.
+bool EngineReads(const platform::ResId& type) {
+    if (!type.isInt) return type.name == "AVI";
+    for (const auto& k : engine::kKinds)
+        if (std::to_string(type.id) == k.typeText) return true;
+    return false;
+}
+
 bool EachType(platform::HMODULE m, const platform::ResId& type, intptr_t) {
-    platform::EnumResourceNamesA(m, type, TouchAll, 0);
+    if (!EngineReads(type)) platform::EnumResourceNamesA(m, type, TouchAll, 0);
     return true;
 }
 
