@@ -98,13 +98,11 @@ private:
         bool operator<(const Key& o) const {
             if (id.isInt != o.id.isInt) return !id.isInt;
             if (id.isInt) return id.id < o.id.id;
-            const auto a = Upper(id.name), b = Upper(o.id.name);
-            return a != b ? a < b : id.name < o.id.name;
-        }
-        static std::string Upper(std::string s) {
-            for (auto& c : s)
-                if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-            return s;
+            const auto upper = [](std::string s) {
+                for (auto& c : s) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+                return s;
+            };
+            return std::pair(upper(id.name), id.name) < std::pair(upper(o.id.name), o.id.name);
         }
     };
 
