@@ -1,4 +1,4 @@
-// A temporary folder tree, removed with everything in it at the end.
+// A temporary folder tree, removed with everything in it at the end, and a recorder of search events.
 #pragma once
 
 #include <unistd.h>
@@ -6,7 +6,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <stdexcept>
 #include <string>
+#include <vector>
+
+#include "search/cSearchCore.h"
 
 class TempTree {
 public:
@@ -25,11 +30,35 @@ public:
     const std::string& root() const { return root_; }
     std::string path(const std::string& rel) const { return root_ + "/" + rel; }
     void dir(const std::string& rel) const { std::filesystem::create_directories(path(rel)); }
-    void file(const std::string& rel) const {
+    void file(const std::string& rel, const std::string& text = "x") const {
         std::filesystem::create_directories(std::filesystem::path(path(rel)).parent_path());
-        std::ofstream(path(rel)) << "x";
+        std::ofstream(path(rel)) << text;
     }
 
 private:
     std::string root_;
+};
+
+using Texts = std::vector<std::string>;
+
+struct Recorder : search::ISearchEvents {
+    Texts files;
+    std::vector<int32_t> fileCounts;
+    const int32_t* dirCount = nullptr;  // the object's own counter, still readable after the search
+    int finished = 0;
+    int idles = 0;
+    int cancelAtIdle = 0;  // the Idle event that sets Cancel, 0 for none
+    bool throwAtIdle = false;
+    std::function<bool(const std::string&)> stopAt = [](const std::string&) { return false; };
+    void Idle(search::VBBool& cancel) override {
+        if (throwAtIdle) throw std::runtime_error("Idle");
+        if (++idles == cancelAtIdle) cancel = search::kTrue;
+    }
+    void FileFound(std::string& name, int32_t& fileCount, int32_t& dirs, search::VBBool& cancel) override {
+        files.push_back(name);
+        fileCounts.push_back(fileCount);
+        dirCount = &dirs;
+        if (stopAt(name)) cancel = search::kTrue;
+    }
+    void SearchFinished() override { ++finished; }
 };
