@@ -83,11 +83,13 @@ TEST(AviClipHostile, TruncatedOversizedAndUnplayableClipsAreRefused) {
     for (qsizetype n = 0; n < own.size(); n += (n < 1400 ? 1 : 97))
         ASSERT_FALSE(Loads(Bytes(own.begin(), own.begin() + n))) << "own clip cut to " << n << " bytes";
     EXPECT_TRUE(Loads(Bytes(own.begin(), own.end())));
-    // A chunk larger than its list, or whose size would wrap around.
+    // A chunk or a list larger than its parent, or whose size would wrap around.
+    const size_t movi = 12 + Headers(Clip()).size() + 4;  // the movi list's size field
     for (uint32_t size : {100u, 0xFFFFFFF0u, 0xFFFFFFFFu}) {
-        Bytes junk = Chunk("JUNK", Bytes(8, 0));
-        for (int i = 0; i < 4; ++i) junk[4 + i] = uint8_t(size >> 8 * i);
+        Bytes junk = Chunk("JUNK", Bytes(8, 0)), over = Build(Clip());
+        for (int i = 0; i < 4; ++i) junk[4 + i] = over[movi + i] = uint8_t(size >> 8 * i);
         EXPECT_FALSE(Loads(Riff(junk))) << "JUNK chunk of size " << size;
+        EXPECT_FALSE(Loads(over)) << "movi list of size " << size;
     }
     EXPECT_FALSE(Loads(Riff(List("movi", Movi(Clip())))));  // frames before the format
     EXPECT_FALSE(Loads(Riff(List("hdrl", Chunk("avih", Bytes(56, 0))))));  // no stream
