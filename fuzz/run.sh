@@ -31,17 +31,15 @@ cp "$here"/resources/art/*.avi "$clips"/ 2>/dev/null || true
 cp "$here"/tests/registry/data/*.reg "$stores"/ 2>/dev/null || true
 
 status=0
-run() {  # target seconds corpus [max_len [flags...]]
+run() {  # target seconds corpus [max_len]
   [ -x "$build/$1" ] || return 0
   ( cd "$work" && ASAN_OPTIONS=detect_leaks=1 "$build/$1" -max_total_time="$2" -timeout=10 \
-      -rss_limit_mb=2048 -max_len="${4:-262144}" "${@:5}" -print_final_stats=1 "$3" 2>&1 | tail -n 25; exit "${PIPESTATUS[0]}" ) \
+      -rss_limit_mb=2048 -max_len="${4:-262144}" -print_final_stats=1 "$3" 2>&1 | tail -n 25; exit "${PIPESTATUS[0]}" ) \
     || status=1
 }
 fast=$(( seconds * 9 / 16 )) files=$(( seconds * 2 / 16 )) stores_time=$(( seconds * 2 / 16 ))
-# Inputs up to 64 KB hold every seed; the plain schedule spares the per-input
-# rare-feature bookkeeping, which cost more than the target itself. The
-# real-file run below keeps the larger inputs.
-run fuzz_extract "$fast" "$corpus" 65536 -entropic=0
+# Inputs up to 64 KB hold every seed; the real-file run below keeps the larger ones.
+run fuzz_extract "$fast" "$corpus" 65536
 run fuzz_extract_files "$files" "$corpus"
 run fuzz_regfile "$stores_time" "$stores" 65536
 run fuzz_aviclip $(( seconds - fast - files - stores_time )) "$clips"
