@@ -70,16 +70,18 @@ TEST_F(MouseTrack, ForcedMethodsTheMessagesAttachedAndAMissingEntry) {
     track->AttachMouseTracking(nullptr, 0);  // leaves it detached, without error
     track->AttachMouseTracking(ctl, 1);
     EXPECT_EQ(lib.AttachedCount(ctl), 2);
-    SetCommonControls({true, true, 0, 6, 0, false});  // without the tracking entry, starting is an error
-    try {
-        track->StartMouseTracking();
-        FAIL() << "no error";
-    } catch (const MouseTrackError& e) {
-        EXPECT_EQ(e.Number, 453);
-        EXPECT_TRUE(e.Source.ends_with(".cMouseTrack") && e.Source.find(".cMouseTrack.") == std::string::npos);
+    // Without the tracking entry, or with no library at all, starting is an error.
+    for (const auto& [comctl, number] : {std::pair{CommonControlsAnswer{true, true, 0, 6, 0, false}, 453},
+                                         std::pair{CommonControlsAnswer{false}, 48}}) {
+        SetCommonControls(comctl);
+        try {
+            track->StartMouseTracking();
+            ADD_FAILURE() << "no error " << number;
+        } catch (const MouseTrackError& e) {
+            EXPECT_TRUE(e.Number == number && e.Source.ends_with(".cMouseTrack") && e.Source.find(".cMouseTrack.") == std::string::npos)
+                << e.Number << " " << e.Source;
+        }
     }
-    SetCommonControls({false});  // no library at all
-    EXPECT_THROW(track->StartMouseTracking(), MouseTrackError);
     EXPECT_FALSE(track->Tracking());
     track.reset();  // ending detaches
     EXPECT_EQ(lib.AttachedCount(ctl), 0);
@@ -109,9 +111,9 @@ TEST_F(MouseTrack, PlatformNotificationReportsHoverThenLeave) {
 }
 
 TEST_F(MouseTrack, CaptureModeTracksUntilOutsideWithNoButtonHeldOrDeactivated) {
+    const auto armInside = [&] { QTest::mouseMove(ctl, QPoint(20, 20)); track->StartMouseTracking(); };
     track->AttachMouseTracking(ctl, 2);
-    QTest::mouseMove(ctl, QPoint(20, 20));
-    track->StartMouseTracking();
+    armInside();
     QTest::mouseClick(ctl, Qt::LeftButton, {}, QPoint(20, 20));  // a click inside re-arms
     EXPECT_TRUE(track->Tracking() && GetCapture() == ctl);
     QTest::qWait(600);  // resting never raises a hover in this mode
@@ -120,8 +122,7 @@ TEST_F(MouseTrack, CaptureModeTracksUntilOutsideWithNoButtonHeldOrDeactivated) {
     ASSERT_TRUE(WaitFor([&] { return leave.count() == 1; }));
 
     // A drag that leaves the control raises nothing until the button is up.
-    QTest::mouseMove(ctl, QPoint(20, 20));
-    track->StartMouseTracking();
+    armInside();
     QTest::mousePress(ctl, Qt::LeftButton, {}, QPoint(20, 20));
     QTest::mouseMove(ctl, QPoint(-30, -30));
     QTest::qWait(50);
@@ -132,8 +133,7 @@ TEST_F(MouseTrack, CaptureModeTracksUntilOutsideWithNoButtonHeldOrDeactivated) {
     EXPECT_EQ(hover.count(), 0);
 
     // Deactivation ends it too, and a real one reaches the parent.
-    QTest::mouseMove(ctl, QPoint(20, 20));
-    track->StartMouseTracking();
+    armInside();
     QWidget elsewhere;
     elsewhere.show();
     elsewhere.activateWindow();
