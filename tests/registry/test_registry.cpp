@@ -239,11 +239,11 @@ TEST_F(StoreTest, AStoreOfTheLastReleaseLoadsAndIsWrittenTheSame) {
 
 TEST_F(StoreTest, DamagedStoresAreSetAsideNeverOverwritten) {
     const std::string x = "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\X]\r\n";
+    const std::string bad[] = {"not a registry file\r\n", "REGEDIT4\r\n\"v\"=\"outside a key\"\r\n",
+                               "REGEDIT4\r\n[HKEY_CURRENT_USER\\X]\r\n", x + "\"v\"=dword:123456789\r\n",
+                               x + "\"v\"=hex:1,zz\r\n", "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\X\r\n", "\xff\xfe\x41"};
     RegHive h;
-    for (const std::string& text : {std::string("not a registry file\r\n"), "REGEDIT4\r\n\"v\"=\"outside a key\"\r\n",
-                                    "REGEDIT4\r\n[HKEY_CURRENT_USER\\X]\r\n", x + "\"v\"=dword:123456789\r\n",
-                                    x + "\"v\"=hex:1,zz\r\n", "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\X\r\n", "\xff\xfe\x41"})
-        EXPECT_FALSE(ParseRegFile(text, HKEY_LOCAL_MACHINE, h)) << text;
+    for (const std::string& text : bad) EXPECT_FALSE(ParseRegFile(text, HKEY_LOCAL_MACHINE, h)) << text;
     std::ofstream(StorePath(), std::ios::binary) << "garbage one";
     EXPECT_EQ(Get("Plain").first, 99u) << "reads as empty";
     EXPECT_EQ(ReadFile(StorePath(".corrupt")), "garbage one");
