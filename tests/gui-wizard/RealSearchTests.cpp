@@ -19,13 +19,15 @@
 namespace {
 
 const QString kFixture = QStringLiteral(LOOMVALE_SOURCE_DIR "/tests/fixtures/kinds.dll");
+// The same resources in a 16-bit module, plus one core-header bitmap.
+const QString kFixture16 = QStringLiteral(LOOMVALE_SOURCE_DIR "/tests/fixtures/kinds16.exe");
 
 class RealSearch : public WizardTest {
 protected:
-    void Copy(const std::string& rel) {
+    void Copy(const std::string& rel, const QString& from = kFixture) {
         const QString to = QString::fromStdString(Tmp(rel));
         QDir().mkpath(QFileInfo(to).path());
-        ASSERT_TRUE(QFile::copy(kFixture, to));
+        ASSERT_TRUE(QFile::copy(from, to));
     }
     void Put(const std::string& rel, const QByteArray& bytes) {
         QFile f(QString::fromStdString(Tmp(rel)));
@@ -71,6 +73,15 @@ TEST_F(RealSearch, SingleFileCountsMatchTheFilesWritten) {
     EXPECT_EQ(shown, Written());
     EXPECT_EQ(Total(shown), 20);
     EXPECT_EQ(shown.at(QStringLiteral("Web page")), 4);
+}
+
+TEST_F(RealSearch, SixteenBitModuleGivesItsResources) {
+    Copy("in/kinds16.exe", kFixture16);
+    RunWith("optSearchFile", [&] { W<QLineEdit>("txtFile")->setText(QString::fromStdString(Tmp("in/kinds16.exe"))); });
+    const auto shown = Shown();
+    EXPECT_EQ(shown, Written());
+    EXPECT_EQ(Total(shown), 21);
+    EXPECT_EQ(shown.at(QStringLiteral("Bitmap")), 10);
 }
 
 TEST_F(RealSearch, FolderWithSubfoldersScansEveryMatchAndFillsTheBar) {
