@@ -41,5 +41,5 @@ run() {  # WM BINARY [gtest args]
 }
 run openbox "$build"/gui_wizard_tests
 run none "$build"/gui_wizard_tests --gtest_filter='LiveWindow.*'
-echo "xvfb: $passed passed, $failed failed"
+echo "xvfb: runs passed $passed, failed $failed"
 exit "$status"
