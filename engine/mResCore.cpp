@@ -11,6 +11,7 @@
 #include "platform/FileIo.h"
 #include "platform/MessageBox.h"
 #include "platform/PathUtil.h"
+#include "platform/TextCodec.h"
 
 namespace engine {
 
@@ -146,10 +147,7 @@ std::string IndexSafe(const std::string& s) {
         const auto next = i + 1 < s.size() ? static_cast<unsigned char>(s[i + 1]) : 0;
         const auto third = i + 2 < s.size() ? static_cast<unsigned char>(s[i + 2]) : 0;
         if (c < 32 || c == 0x7F) {
-            const unsigned picture = c == 0x7F ? 0x2421 : 0x2400 + c;
-            out += static_cast<char>(0xE0 | (picture >> 12));
-            out += static_cast<char>(0x80 | ((picture >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (picture & 0x3F));
+            platform::text::AppendUtf8(out, c == 0x7F ? U'\u2421' : static_cast<char32_t>(0x2400 + c));
         } else if (c == 0xC2 && next >= 0x80 && next <= 0x9F) {
             static const char hex[] = "0123456789ABCDEF";
             out += "<U+00";
