@@ -58,13 +58,11 @@ protected:
 
     // Folder search with subfolders over the tree; no file matches the mask.
     void SearchTree() {
-        RunWith(
-            "optSearchFolder",
-            [&] {
-                W<QLineEdit>("txtFolder")->setText(TreePath());
-                W<QCheckBox>("chkSubFolders")->setChecked(true);
-            },
-            QStringLiteral("*.none"));
+        RunWith("optSearchFolder", [&] { FillTree(TreePath()); }, QStringLiteral("*.none"));
+    }
+    void FillTree(const QString& path) {
+        W<QLineEdit>("txtFolder")->setText(path);
+        W<QCheckBox>("chkSubFolders")->setChecked(true);
     }
     static bool RealDisplay() { return QGuiApplication::platformName() == QLatin1String("xcb"); }
 };
@@ -189,11 +187,7 @@ TEST_F(LiveWindow, EndOfSessionSignalsUnloadAndSaveTheSettings) {
     } restore{shared};
     for (const Row row : {Row{SIGTERM, false}, Row{SIGHUP, false}, Row{SIGTERM, true}}) {
         SCOPED_TRACE(testing::Message() << "signal " << row.sig << (row.duringWalk ? " during the walk" : ""));
-        if (form->Unloaded()) {
-            programEnds = 0;
-            form = std::make_unique<wizard::frmMain>();
-            form->show();
-        }
+        if (form->Unloaded()) programEnds = 0, NewForm();
         wizard::ExitRequests exits;
         QObject::connect(&exits, &wizard::ExitRequests::Requested, form.get(), &wizard::frmMain::EndSession);
         if (row.duringWalk) {
@@ -201,13 +195,12 @@ TEST_F(LiveWindow, EndOfSessionSignalsUnloadAndSaveTheSettings) {
                 if (p == Phase::Walking) std::raise(row.sig);
             });
             Click("cmdNext");
-            QTest::mouseClick(W<QRadioButton>("optSearchFolder"), Qt::LeftButton, {}, QPoint(6, 6));
-            W<QLineEdit>("txtFolder")->setText(treeDir->path());
-            W<QCheckBox>("chkSubFolders")->setChecked(true);
+            Choose("optSearchFolder");
+            FillTree(treeDir->path());
             Click("cmdNext");
             W<QListWidget>("lvResTypes")->item(0)->setCheckState(Qt::Checked);
             Click("cmdNext");
-            W<QLineEdit>("txtDestPath")->setText(QString::fromStdString(Tmp("out")));
+            SetText("txtDestPath", Tmp("out"));
             Click("cmdNext");
             Click("cmdNext");
             EXPECT_EQ(form->CurPage, 5) << "the run went on to the finish page";

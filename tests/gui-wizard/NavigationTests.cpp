@@ -5,6 +5,8 @@
 #include <QLineEdit>
 #include <QStackedWidget>
 
+#include <tuple>
+
 using platform::MsgResult;
 
 namespace {
@@ -26,28 +28,25 @@ TEST_F(Navigation, OpensOnWelcomeWithVersionCaption) {
     EXPECT_EQ(Shown(), 0);
     EXPECT_FALSE(W("fraScreenHdr")->isVisible());
     EXPECT_FALSE(W("fraWatermark")->isVisible());
-    EXPECT_FALSE(W("cmdBack")->isEnabled());
-    EXPECT_TRUE(W("cmdNext")->isEnabled());
-    EXPECT_TRUE(W("cmdCancel")->isEnabled());
-    EXPECT_EQ(W<QPushButton>("cmdBack")->text(), QStringLiteral("< &Back"));
-    EXPECT_EQ(W<QPushButton>("cmdNext")->text(), QStringLiteral("&Next >"));
-    EXPECT_EQ(W<QPushButton>("cmdCancel")->text(), QStringLiteral("Cancel"));
+    for (const auto& [name, text, enabled] : {std::tuple{"cmdBack", "< &Back", false}, std::tuple{"cmdNext", "&Next >", true},
+                                              std::tuple{"cmdCancel", "Cancel", true}}) {
+        EXPECT_EQ(W<QPushButton>(name)->text(), QString::fromLatin1(text)) << name;
+        EXPECT_EQ(W(name)->isEnabled(), enabled) << name;
+    }
 }
 
 TEST_F(Navigation, WalksForwardAndBackWithTitlesAndButtonRules) {
-    Click("cmdNext");
-    ExpectPage(1, "Search mode");
-    EXPECT_EQ(Text("lblScrnSubTitle"), QStringLiteral("Specify here where the search should take place."));
-    EXPECT_TRUE(W("cmdBack")->isEnabled());
-    Click("cmdNext");  // all hard drives: nothing checked
-    ExpectPage(2, "Resource types");
-    EXPECT_EQ(Text("lblScrnSubTitle"), QStringLiteral("Check the resource types you are looking for."));
-    Click("cmdNext");
-    ExpectPage(3, "Destination");
-    EXPECT_EQ(Text("lblScrnSubTitle"), QStringLiteral("Please choose a destination folder for the resources."));
-    Click("cmdNext");
-    ExpectPage(4, "Ready");
-    EXPECT_EQ(Text("lblScrnSubTitle"), QStringLiteral("Loomvale is ready to search."));
+    const char* pages[][2] = {{"Search mode", "Specify here where the search should take place."},  // all drives: nothing checked
+                              {"Resource types", "Check the resource types you are looking for."},
+                              {"Destination", "Please choose a destination folder for the resources."},
+                              {"Ready", "Loomvale is ready to search."}};
+    for (int page = 1; page <= 4; ++page) {
+        SCOPED_TRACE(pages[page - 1][0]);
+        Click("cmdNext");
+        ExpectPage(page, pages[page - 1][0]);
+        EXPECT_EQ(Text("lblScrnSubTitle"), QString::fromLatin1(pages[page - 1][1]));
+        EXPECT_TRUE(W("cmdBack")->isEnabled());
+    }
     EXPECT_EQ(W<QPushButton>("cmdNext")->text(), QStringLiteral("Start"));
     EXPECT_TRUE(messages.shown.empty());
 
@@ -148,8 +147,7 @@ TEST_F(Navigation, ShowResourcesOpensTheAbsoluteFolderOrSaysWhyNot) {
         ASSERT_EQ(messages.shown.size(), canOpen ? 0u : 1u);
         if (!canOpen) {
             EXPECT_NE(messages.shown[0].prompt.find(absolute), std::string::npos) << messages.shown[0].prompt;
-            EXPECT_EQ(messages.shown[0].buttons, platform::MsgButtons::OK);
-            EXPECT_EQ(messages.shown[0].icon, platform::MsgIcon::Critical);
+            EXPECT_EQ(std::pair(messages.shown[0].buttons, messages.shown[0].icon), std::pair(platform::MsgButtons::OK, platform::MsgIcon::Critical));
         }
     }
     QDir::setCurrent(cwd);

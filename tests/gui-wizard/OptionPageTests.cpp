@@ -11,6 +11,8 @@
 #include <QRadioButton>
 #include <QSlider>
 
+#include <tuple>
+
 using platform::MsgButtons;
 using platform::MsgIcon;
 using platform::MsgResult;
@@ -23,17 +25,11 @@ protected:
         while (form->CurPage < page) Click("cmdNext");
         ASSERT_EQ(form->CurPage, page);
     }
-    void Choose(const char* option) { QTest::mouseClick(W<QRadioButton>(option), Qt::LeftButton, {}, QPoint(6, 6)); }
     void ExpectEnabled(bool folder, bool file) {
-        EXPECT_EQ(W("txtFolder")->isEnabled(), folder);
-        EXPECT_EQ(W("cmdBrowse")->isEnabled(), folder);
-        EXPECT_EQ(W("chkSubFolders")->isEnabled(), folder);
-        EXPECT_EQ(W("txtFile")->isEnabled(), file);
-        EXPECT_EQ(W("cmdBrowseFile")->isEnabled(), file);
-        EXPECT_TRUE(W("txtMask")->isEnabled());
-        EXPECT_TRUE(W("sldAccel")->isEnabled());
+        for (const char* name : {"txtFolder", "cmdBrowse", "chkSubFolders"}) EXPECT_EQ(W(name)->isEnabled(), folder) << name;
+        for (const char* name : {"txtFile", "cmdBrowseFile"}) EXPECT_EQ(W(name)->isEnabled(), file) << name;
+        EXPECT_TRUE(W("txtMask")->isEnabled() && W("sldAccel")->isEnabled());
     }
-    void SetDest(const std::string& path) { W<QLineEdit>("txtDestPath")->setText(QString::fromStdString(path)); }
     bool IsDir(const std::string& p) { return QFileInfo(QString::fromStdString(p)).isDir(); }
 };
 
@@ -41,12 +37,12 @@ TEST_F(OptionPages, EnablingRulesFollowTheOptionAndSingleFileIsNotRemembered) {
     ToPage(1);
     EXPECT_TRUE(W<QRadioButton>("optSearchSystem")->isChecked());
     ExpectEnabled(false, false);
-    Choose("optSearchFolder");
-    ExpectEnabled(true, false);
-    Choose("optSearchFile");
-    ExpectEnabled(false, true);
-    Choose("optSearchSystem");
-    ExpectEnabled(false, false);
+    for (const auto& [option, folder, file] : {std::tuple{"optSearchFolder", true, false}, std::tuple{"optSearchFile", false, true},
+                                               std::tuple{"optSearchSystem", false, false}}) {
+        SCOPED_TRACE(option);
+        Choose(option);
+        ExpectEnabled(folder, file);
+    }
 
     Choose("optSearchFile");
     Click("cmdNext");  // neither the file nor the mask is checked
@@ -61,13 +57,11 @@ TEST_F(OptionPages, EnablingRulesFollowTheOptionAndSingleFileIsNotRemembered) {
 
 TEST_F(OptionPages, AdvancedShowsTheFramesForGood) {
     ToPage(1);
-    EXPECT_FALSE(W("fraMask")->isVisible());
-    EXPECT_FALSE(W("fraPerformance")->isVisible());
+    EXPECT_FALSE(W("fraMask")->isVisible() || W("fraPerformance")->isVisible());
     EXPECT_EQ(W<QPushButton>("cmdAdvanced")->text(), QStringLiteral("A&dvanced >>"));
     Click("cmdAdvanced");
     EXPECT_FALSE(W("cmdAdvanced")->isVisible());
-    EXPECT_TRUE(W("fraMask")->isVisible());
-    EXPECT_TRUE(W("fraPerformance")->isVisible());
+    EXPECT_TRUE(W("fraMask")->isVisible() && W("fraPerformance")->isVisible());
     EXPECT_EQ(W<QGroupBox>("fraMask")->title(), QStringLiteral("Search mask"));
     EXPECT_EQ(W<QGroupBox>("fraPerformance")->title(), QStringLiteral("Acceleration"));
     Click("cmdNext");
@@ -84,7 +78,7 @@ TEST_F(OptionPages, SliderNamesEachPositionAndPageOneTakesItsFields) {
     const char* names[] = {"Lowest", "Low", "Normal", "High", "Highest"};
     for (int pos = 1; pos <= 5; ++pos) {
         slider->setValue(pos);
-        EXPECT_EQ(Text("lblPriority"), QString::fromLatin1(names[pos - 1]));
+        EXPECT_EQ(Text("lblPriority"), QString::fromLatin1(names[pos - 1])) << pos;
         EXPECT_EQ(form->Priority, pos);
     }
     // A stored position of 0 (no value in the store) still names a position.
@@ -95,9 +89,9 @@ TEST_F(OptionPages, SliderNamesEachPositionAndPageOneTakesItsFields) {
     EXPECT_EQ(form->Priority, 1);
 
     Choose("optSearchFolder");
-    W<QLineEdit>("txtFolder")->setText(QString::fromStdString(Tmp("")));
+    SetText("txtFolder", Tmp(""));
     W<QCheckBox>("chkSubFolders")->setChecked(false);
-    W<QLineEdit>("txtMask")->setText(QStringLiteral("*.dll"));
+    SetText("txtMask", "*.dll");
     Click("cmdNext");
     EXPECT_EQ(form->CurPage, 2);
     EXPECT_EQ(form->SearchSystem, engine::kFalse);
@@ -111,14 +105,12 @@ TEST_F(OptionPages, MissingFolderHoldsThePageForwardAndBack) {
     Choose("optSearchFolder");
     for (const std::string& bad : {std::string(), Tmp("nowhere"), Tmp("file.txt")}) {
         if (bad == Tmp("file.txt")) QFile(QString::fromStdString(bad)).open(QIODevice::WriteOnly);
-        W<QLineEdit>("txtFolder")->setText(QString::fromStdString(bad));
+        SCOPED_TRACE("folder '" + bad + "'");
+        SetText("txtFolder", bad);
         messages.shown.clear();
         Click(bad.empty() ? "cmdNext" : "cmdBack");
-        EXPECT_EQ(form->CurPage, 1) << bad;
-        ASSERT_EQ(messages.shown.size(), 1u);
-        EXPECT_EQ(messages.shown[0].prompt, "The folder could not be found.\r\nPlease specify a valid folder.");
-        EXPECT_EQ(messages.shown[0].buttons, MsgButtons::OK);
-        EXPECT_EQ(messages.shown[0].icon, MsgIcon::Critical);
+        EXPECT_EQ(form->CurPage, 1);
+        ExpectOneMessage("The folder could not be found.\r\nPlease specify a valid folder.", MsgButtons::OK, MsgIcon::Critical);
         EXPECT_EQ(Focused(), W("txtFolder"));
     }
     // All hard drives with the same empty folder text moves on unchecked.
@@ -137,6 +129,7 @@ TEST_F(OptionPages, TypeListInKindOrderAndNoTypeHoldsThePage) {
     const char* labels[] = {"Bitmap", "Icon", "Cursor", "Animated cursor", "Video (AVI)", "Web page"};
     const char* keys[] = {"BITMAP", "ICON", "CURSOR", "ANICURSOR", "VIDEO", "HTML"};
     for (int i = 0; i < 6; ++i) {
+        SCOPED_TRACE(labels[i]);
         EXPECT_EQ(list->item(i)->text(), QString::fromLatin1(labels[i]));
         EXPECT_EQ(list->item(i)->data(Qt::UserRole).toString(), QString::fromLatin1(keys[i]));
         EXPECT_FALSE(list->item(i)->icon().isNull());
@@ -144,18 +137,17 @@ TEST_F(OptionPages, TypeListInKindOrderAndNoTypeHoldsThePage) {
         list->item(i)->setCheckState(Qt::Unchecked);
     }
     for (const char* button : {"cmdNext", "cmdBack"}) {
+        SCOPED_TRACE(button);
         messages.shown.clear();
         Click(button);
         EXPECT_EQ(form->CurPage, 2);
-        ASSERT_EQ(messages.shown.size(), 1u);
-        EXPECT_EQ(messages.shown[0].prompt, "Please choose at least one resource type.");
-        EXPECT_EQ(messages.shown[0].icon, MsgIcon::Critical);
+        ExpectOneMessage("Please choose at least one resource type.", MsgButtons::OK, MsgIcon::Critical);
         EXPECT_EQ(Focused(), list);
     }
     list->item(4)->setCheckState(Qt::Checked);
     Click("cmdNext");
     EXPECT_EQ(form->CurPage, 3);
-    for (int i = 0; i < 6; ++i) EXPECT_EQ(form->Types[i], i == 4 ? engine::kTrue : engine::kFalse);
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(form->Types[i], i == 4 ? engine::kTrue : engine::kFalse) << labels[i];
 }
 
 TEST_F(OptionPages, FreshDestinationGetsOnlyTheChosenTypeFolders) {
@@ -163,7 +155,7 @@ TEST_F(OptionPages, FreshDestinationGetsOnlyTheChosenTypeFolders) {
     auto* list = W<QListWidget>("lvResTypes");
     for (int i = 0; i < 6; ++i) list->item(i)->setCheckState(i == 1 ? Qt::Checked : Qt::Unchecked);
     Click("cmdNext");
-    SetDest(Tmp("fresh"));
+    SetText("txtDestPath", Tmp("fresh"));
     Click("cmdNext");
     EXPECT_EQ(form->CurPage, 4);
     EXPECT_TRUE(messages.shown.empty());
@@ -178,14 +170,11 @@ TEST_F(OptionPages, ExistingDestinationAsksEveryTimeAndKeepsWhatIsThere) {
     keep.write("x");
     keep.close();
     ToPage(3);
-    SetDest(Tmp("old/"));  // a trailing separator is not doubled
+    SetText("txtDestPath", Tmp("old/"));  // a trailing separator is not doubled
     messages.answers = {MsgResult::No};
     Click("cmdNext");
     EXPECT_EQ(form->CurPage, 3);
-    ASSERT_EQ(messages.shown.size(), 1u);
-    EXPECT_EQ(messages.shown[0].prompt, "The specified folder already exists.\r\nDo you want to continue?");
-    EXPECT_EQ(messages.shown[0].buttons, MsgButtons::YesNo);
-    EXPECT_EQ(messages.shown[0].icon, MsgIcon::Exclamation);
+    ExpectOneMessage("The specified folder already exists.\r\nDo you want to continue?", MsgButtons::YesNo, MsgIcon::Exclamation);
     EXPECT_EQ(Focused(), W("txtDestPath"));
     EXPECT_FALSE(IsDir(Tmp("old/Bitmaps")));
 
@@ -209,7 +198,7 @@ TEST_F(OptionPages, DestinationBelowAMissingFolderIsInvalid) {
     ToPage(3);
     for (const std::string& bad : {Tmp("a/b/c"), std::string("")}) {
         SCOPED_TRACE("destination '" + bad + "'");
-        SetDest(bad);
+        SetText("txtDestPath", bad);
         messages.shown.clear();
         Click("cmdNext");
         EXPECT_EQ(form->CurPage, 3);
@@ -219,9 +208,7 @@ TEST_F(OptionPages, DestinationBelowAMissingFolderIsInvalid) {
             EXPECT_EQ(messages.shown[0].buttons, MsgButtons::YesNo);
             continue;
         }
-        ASSERT_EQ(messages.shown.size(), 1u);
-        EXPECT_EQ(messages.shown[0].prompt, "The specified folder is invalid.\r\nPlease type another name.");
-        EXPECT_EQ(messages.shown[0].icon, MsgIcon::Critical);
+        ExpectOneMessage("The specified folder is invalid.\r\nPlease type another name.", MsgButtons::OK, MsgIcon::Critical);
         EXPECT_EQ(Focused(), W("txtDestPath"));
         EXPECT_FALSE(IsDir(Tmp("a")));
     }

@@ -66,50 +66,49 @@ protected:
     }
 };
 
+// Each row in a fresh output folder; a 16-bit module gives its resources too.
 TEST_F(RealSearch, SingleFileCountsMatchTheFilesWritten) {
-    Copy("in/kinds.dll");
-    RunWith("optSearchFile", [&] { W<QLineEdit>("txtFile")->setText(QString::fromStdString(Tmp("in/kinds.dll"))); });
-    const auto shown = Shown();
-    EXPECT_EQ(shown, Written());
-    EXPECT_EQ(Total(shown), 20);
-    EXPECT_EQ(shown.at(QStringLiteral("Web page")), 4);
+    struct Row {
+        const char* file;
+        QString from;
+        int total;
+        const char* kind;
+        int ofKind;
+    };
+    for (const Row& row : {Row{"kinds.dll", kFixture, 20, "Web page", 4}, Row{"kinds16.exe", kFixture16, 21, "Bitmap", 10}}) {
+        SCOPED_TRACE(row.file);
+        QDir(QString::fromStdString(Tmp("out"))).removeRecursively();
+        if (form->CurPage != 0) NewForm();
+        Copy(std::string("in/") + row.file, row.from);
+        RunWith("optSearchFile", [&] { SetText("txtFile", Tmp(std::string("in/") + row.file)); });
+        const auto shown = Shown();
+        EXPECT_EQ(shown, Written());
+        EXPECT_EQ(Total(shown), row.total);
+        EXPECT_EQ(shown.at(QString::fromLatin1(row.kind)), row.ofKind);
+    }
 }
 
-TEST_F(RealSearch, SixteenBitModuleGivesItsResources) {
-    Copy("in/kinds16.exe", kFixture16);
-    RunWith("optSearchFile", [&] { W<QLineEdit>("txtFile")->setText(QString::fromStdString(Tmp("in/kinds16.exe"))); });
-    const auto shown = Shown();
-    EXPECT_EQ(shown, Written());
-    EXPECT_EQ(Total(shown), 21);
-    EXPECT_EQ(shown.at(QStringLiteral("Bitmap")), 10);
-}
-
-TEST_F(RealSearch, FolderWithSubfoldersScansEveryMatchAndFillsTheBar) {
+// With subfolders every match is scanned (and the bar moves with the folders
+// met up to the last file found); without, only the top folder.
+TEST_F(RealSearch, FolderSearchScansEveryMatchInReach) {
     Copy("tree/a.dll");
     Copy("tree/sub/b.dll");
     Copy("tree/sub/deeper/c.DLL");
     Copy("tree/skipped.exe");  // not in the mask
     Put("tree/broken.dll", QByteArray("MZ not really a module"));
-    RunWith("optSearchFolder", [&] {
-        W<QLineEdit>("txtFolder")->setText(QString::fromStdString(Tmp("tree")));
-        W<QCheckBox>("chkSubFolders")->setChecked(true);
-    });
-    const auto shown = Shown();
-    EXPECT_EQ(shown, Written());
-    EXPECT_EQ(Total(shown), 3 * 20);
-    // The bar moves with the folders met up to the last file found.
-    EXPECT_GT(W<QProgressBar>("prbProgress")->value(), 0);
-}
-
-TEST_F(RealSearch, FolderWithoutSubfoldersStaysOnTop) {
-    Copy("tree/a.dll");
-    Copy("tree/sub/b.dll");
-    RunWith("optSearchFolder", [&] {
-        W<QLineEdit>("txtFolder")->setText(QString::fromStdString(Tmp("tree")));
-        W<QCheckBox>("chkSubFolders")->setChecked(false);
-    });
-    EXPECT_EQ(Total(Shown()), 20);
-    EXPECT_EQ(Shown(), Written());
+    for (const bool sub : {false, true}) {
+        SCOPED_TRACE(sub ? "with subfolders" : "top folder only");
+        QDir(QString::fromStdString(Tmp("out"))).removeRecursively();
+        if (form->CurPage != 0) NewForm();
+        RunWith("optSearchFolder", [&] {
+            SetText("txtFolder", Tmp("tree"));
+            W<QCheckBox>("chkSubFolders")->setChecked(sub);
+        });
+        const auto shown = Shown();
+        EXPECT_EQ(shown, Written());
+        EXPECT_EQ(Total(shown), sub ? 3 * 20 : 20);
+        if (sub) EXPECT_GT(W<QProgressBar>("prbProgress")->value(), 0);
+    }
 }
 
 // The whole system over a fake mount table: two fixed drives and a
@@ -118,12 +117,10 @@ TEST_F(RealSearch, WholeSystemSearchesTheFixedDrivesOnly) {
     Copy("c/x.dll");
     Copy("d/deep/y.dll");
     Copy("stick/z.dll");
-    QDir().mkpath(QString::fromStdString(Tmp("sys/class/block/fda")));
-    QDir().mkpath(QString::fromStdString(Tmp("sys/class/block/fdb")));
-    QDir().mkpath(QString::fromStdString(Tmp("sys/class/block/fdc")));
-    Put("sys/class/block/fda/removable", "0");
-    Put("sys/class/block/fdb/removable", "0");
-    Put("sys/class/block/fdc/removable", "1");
+    for (const auto& [dev, removable] : {std::pair{"fda", "0"}, std::pair{"fdb", "0"}, std::pair{"fdc", "1"}}) {
+        QDir().mkpath(QString::fromStdString(Tmp("sys/class/block/") + dev));
+        Put(std::string("sys/class/block/") + dev + "/removable", removable);
+    }
     const std::string mounts = "/dev/fda " + Tmp("c") + " ext4 rw 0 0\n/dev/fdc " + Tmp("stick") +
                                " vfat rw 0 0\n/dev/fdb " + Tmp("d") + " ext4 rw 0 0\n";
     Put("mounts", QByteArray::fromStdString(mounts));

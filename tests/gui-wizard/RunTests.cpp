@@ -22,6 +22,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <tuple>
 
 using platform::MsgButtons;
 using platform::MsgIcon;
@@ -37,8 +38,8 @@ protected:
     // Folder mode over the (empty) temporary folder; subfolders as asked.
     void StartFolderRun(bool subFolders, const std::vector<int>& kinds = {0, 1, 2, 3, 4, 5}) {
         Click("cmdNext");
-        QTest::mouseClick(W<QRadioButton>("optSearchFolder"), Qt::LeftButton, {}, QPoint(6, 6));
-        W<QLineEdit>("txtFolder")->setText(QString::fromStdString(Tmp("")));
+        Choose("optSearchFolder");
+        SetText("txtFolder", Tmp(""));
         W<QCheckBox>("chkSubFolders")->setChecked(subFolders);
         Click("cmdNext");
         auto* list = W<QListWidget>("lvResTypes");
@@ -103,8 +104,7 @@ TEST_F(Run, WithoutSubfoldersNoCountAndNoFrame) {
     duringRun = [&] {
         frame = W("l3dProgressBack")->isVisible();
         status = Text("lblStatus");
-        EXPECT_FALSE(W("cmdBack")->isEnabled());
-        EXPECT_FALSE(W("cmdNext")->isEnabled());
+        EXPECT_FALSE(W("cmdBack")->isEnabled() || W("cmdNext")->isEnabled());
         EXPECT_TRUE(W("cmdCancel")->isEnabled());
         Files(3, 2);  // no folder total: the bar does not move
         EXPECT_EQ(W<QProgressBar>("prbProgress")->value(), 0);
@@ -184,10 +184,7 @@ TEST_F(Run, CancelAnsweredNoGoesOnAndTheAnimationFileGoes) {
         messages.answers = {MsgResult::No};
         QTimer::singleShot(0, form.get(), [this] { Click("cmdCancel"); });
         EXPECT_EQ(Files(20), engine::kFalse);
-        ASSERT_EQ(messages.shown.size(), 1u);
-        EXPECT_EQ(messages.shown[0].prompt, "Are you sure you want to cancel the search?");
-        EXPECT_EQ(messages.shown[0].buttons, MsgButtons::YesNo);
-        EXPECT_EQ(messages.shown[0].icon, MsgIcon::Exclamation);
+        ExpectOneMessage("Are you sure you want to cancel the search?", MsgButtons::YesNo, MsgIcon::Exclamation);
         // The close box is gone for the run: closing is refused.
         EXPECT_TRUE(form->CloseMenuRemoved());
         EXPECT_FALSE(form->windowFlags() & Qt::WindowCloseButtonHint);
@@ -216,12 +213,7 @@ TEST_F(Run, CancelAnsweredYesEndsFromTheProgressPageWithoutLeavingTheFile) {
         cancel = Files(10);  // the click is handled in the yield after the tenth file
         EXPECT_TRUE(form->Unloaded());
         EXPECT_FALSE(W("cmdCancel")->isEnabled());
-        // Further events are refused at once.
-        engine::VBBool again = engine::kFalse;
-        std::string name = Tmp("x.dll");
-        int32_t files = 11, dirs = 1;
-        form->SearchCore_FileFound(name, files, dirs, again);
-        scannedAfter = again ? 0 : 1;
+        scannedAfter = Files(1) ? 0 : 1;  // further events are refused at once
     };
     StartFolderRun(true);
     EXPECT_EQ(cancel, engine::kTrue);
@@ -238,23 +230,19 @@ TEST_F(Run, PriorityClassesByPositionAndSystem) {
         form->Priority = pos;
         EXPECT_EQ(form->PriorityClassFromSetting(), expected[pos - 1]) << pos;
     }
-    platform::OSVERSIONINFOA nt4;
-    nt4.dwMajorVersion = 4;
-    nt4.dwMinorVersion = 0;
-    nt4.dwBuildNumber = 1381;
-    platform::SetSystemVersion(nt4);
-    form->Priority = 2;
-    EXPECT_EQ(form->PriorityClassFromSetting(), 0x40u);
-    form->Priority = 4;
-    EXPECT_EQ(form->PriorityClassFromSetting(), 0x80u);
-    platform::OSVERSIONINFOA w2k = nt4;
-    w2k.dwMajorVersion = 5;
-    w2k.dwBuildNumber = 2194;
-    platform::SetSystemVersion(w2k);
-    EXPECT_FALSE(wizard::frmMain::IsWin2000OrLater());
-    w2k.dwBuildNumber = 2195;
-    platform::SetSystemVersion(w2k);
-    EXPECT_TRUE(wizard::frmMain::IsWin2000OrLater());
+    // Before Windows 2000 the two in-between classes fall back to their neighbours.
+    platform::OSVERSIONINFOA v{};
+    for (const auto& [major, build, later] : {std::tuple{4u, 1381u, false}, std::tuple{5u, 2194u, false}, std::tuple{5u, 2195u, true}}) {
+        SCOPED_TRACE(testing::Message() << major << "." << build);
+        v.dwMajorVersion = major;
+        v.dwBuildNumber = build;
+        platform::SetSystemVersion(v);
+        EXPECT_EQ(wizard::frmMain::IsWin2000OrLater(), later);
+        for (int16_t pos : {2, 4}) {
+            form->Priority = pos;
+            EXPECT_EQ(form->PriorityClassFromSetting(), later ? expected[pos - 1] : (pos == 2 ? 0x40u : 0x80u)) << pos;
+        }
+    }
     platform::ResetSystemVersion();
     EXPECT_EQ(form->PriorityClassFromSetting(), 0x8000u);
 }

@@ -75,7 +75,7 @@ TEST_F(Screenshots, EveryPageIsDrawnWithItsTitle) {
     Click("cmdAdvanced");
     Shoot(1, "Search mode");
     // A counted folder search over the temporary folder shows the bar.
-    QTest::mouseClick(W<QRadioButton>("optSearchFolder"), Qt::LeftButton, {}, QPoint(6, 6));
+    Choose("optSearchFolder");
     Click("cmdNext");
     Shoot(2, "Resource types");
     Click("cmdNext");

@@ -60,8 +60,11 @@ protected:
             return fileManager;
         });
         wizard::frmMain::SetTickSource([this] { return ticks; });
+        NewForm();
+    }
+    // Start every window from known options, not from the user's settings.
+    void NewForm() {
         form = std::make_unique<wizard::frmMain>();
-        // Start every test from known options, not from the user's settings.
         form->FolderPath = Tmp("");
         form->DestPath = Tmp("out");
         form->show();
@@ -84,19 +87,28 @@ protected:
         return w;
     }
     void Click(const char* name) { QTest::mouseClick(W<QPushButton>(name), Qt::LeftButton); }
+    void Choose(const char* option) { QTest::mouseClick(W<QRadioButton>(option), Qt::LeftButton, {}, QPoint(6, 6)); }
+    void SetText(const char* name, const std::string& text) { W<QLineEdit>(name)->setText(QString::fromStdString(text)); }
+    // The only message shown since the last clear, and how it was shown.
+    void ExpectOneMessage(const std::string& prompt, platform::MsgButtons buttons, platform::MsgIcon icon) {
+        ASSERT_EQ(messages.shown.size(), 1u);
+        EXPECT_EQ(messages.shown[0].prompt, prompt);
+        EXPECT_EQ(messages.shown[0].buttons, buttons);
+        EXPECT_EQ(messages.shown[0].icon, icon);
+    }
 
     // Walks the pages with the given search option, every kind and the mask,
     // and runs the search to the finish page.
     void RunWith(const char* option, const std::function<void()>& fill, const QString& mask = QStringLiteral("*.dll")) {
         Click("cmdNext");
-        QTest::mouseClick(W<QRadioButton>(option), Qt::LeftButton, {}, QPoint(6, 6));
+        Choose(option);
         fill();
         W<QLineEdit>("txtMask")->setText(mask);
         Click("cmdNext");
         auto* list = W<QListWidget>("lvResTypes");
         for (int i = 0; i < list->count(); ++i) list->item(i)->setCheckState(Qt::Checked);
         Click("cmdNext");
-        W<QLineEdit>("txtDestPath")->setText(QString::fromStdString(Tmp("out")));
+        SetText("txtDestPath", Tmp("out"));
         Click("cmdNext");
         ASSERT_EQ(form->CurPage, 4);
         Click("cmdNext");
