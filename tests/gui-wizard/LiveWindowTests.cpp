@@ -8,7 +8,6 @@
 #include "controls/Animate.h"
 #include "wizard/mExitRequests.h"
 
-#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QImage>

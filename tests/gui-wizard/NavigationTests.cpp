@@ -2,7 +2,6 @@
 #include "WizardHarness.h"
 
 #include <QDir>
-#include <QLineEdit>
 #include <QStackedWidget>
 
 #include <tuple>

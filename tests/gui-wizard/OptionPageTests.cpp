@@ -2,13 +2,9 @@
 // every check with its message and focus.
 #include "WizardHarness.h"
 
-#include <QCheckBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QGroupBox>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QRadioButton>
 #include <QSlider>
 
 #include <tuple>

@@ -3,13 +3,9 @@
 // progress page against the files the engine wrote.
 #include "WizardHarness.h"
 
-#include <QCheckBox>
 #include <QDir>
 #include <QFile>
-#include <QLineEdit>
-#include <QListWidget>
 #include <QProgressBar>
-#include <QRadioButton>
 #include <QTreeWidget>
 
 #include <map>

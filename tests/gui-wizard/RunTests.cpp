@@ -8,11 +8,7 @@
 #include "platform/SystemVersion.h"
 
 #include <QFileInfo>
-#include <QListWidget>
 #include <QProgressBar>
-#include <QRadioButton>
-#include <QCheckBox>
-#include <QLineEdit>
 #include <QTimer>
 #include <QTreeWidget>
 

@@ -6,7 +6,6 @@
 
 #include <QDir>
 #include <QImage>
-#include <QRadioButton>
 #include <QSet>
 
 namespace {
