@@ -32,11 +32,8 @@ protected:
     }
 
     std::map<QString, int> Shown() {
-        std::map<QString, int> rows;
-        auto* list = W<QTreeWidget>("lvResStats");
-        for (int i = 0; i < list->topLevelItemCount(); ++i)
-            rows[list->topLevelItem(i)->text(0)] = list->topLevelItem(i)->text(1).toInt();
-        return rows;
+        const auto rows = Stats();
+        return {rows.begin(), rows.end()};
     }
     // Files in each kind folder, checked against the lines of its index.
     std::map<QString, int> Written() {

@@ -66,19 +66,13 @@ protected:
         return cancel;
     }
 
-    QStringList Rows() {
-        QStringList rows;
-        auto* list = W<QTreeWidget>("lvResStats");
-        for (int i = 0; i < list->topLevelItemCount(); ++i)
-            rows << list->topLevelItem(i)->text(0) + QLatin1Char('=') + list->topLevelItem(i)->text(1);
-        return rows;
-    }
 };
 
 TEST_F(Run, StatsRowsForTheChosenKindsAndEachResFoundAddsOne) {
     StartFolderRun(false, {1, 5});
     ASSERT_EQ(form->CurPage, 6);
-    EXPECT_EQ(Rows(), (QStringList{QStringLiteral("Icon=0"), QStringLiteral("Web page=0")}));
+    using Rows = std::vector<std::pair<QString, int>>;
+    EXPECT_EQ(Stats(), (Rows{{QStringLiteral("Icon"), 0}, {QStringLiteral("Web page"), 0}}));
     auto* list = W<QTreeWidget>("lvResStats");
     EXPECT_EQ(list->headerItem()->text(0), QStringLiteral("Resource type"));
     EXPECT_EQ(list->headerItem()->text(1), QStringLiteral("Found"));
@@ -91,7 +85,7 @@ TEST_F(Run, StatsRowsForTheChosenKindsAndEachResFoundAddsOne) {
     EXPECT_EQ(list->columnWidth(0) + list->columnWidth(1), list->viewport()->width());
     engine::ResName name = int32_t{7};
     for (int32_t kind : {1, 1, 1, 5, 0, 6, -1}) form->ResFound(kind, name);
-    EXPECT_EQ(Rows(), (QStringList{QStringLiteral("Icon=3"), QStringLiteral("Web page=1")}));
+    EXPECT_EQ(Stats(), (Rows{{QStringLiteral("Icon"), 3}, {QStringLiteral("Web page"), 1}}));
 }
 
 TEST_F(Run, WithoutSubfoldersNoCountAndNoFrame) {

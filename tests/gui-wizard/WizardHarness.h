@@ -16,11 +16,13 @@
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTreeWidget>
 
 #include <deque>
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct ShownMessage {
@@ -116,5 +118,13 @@ protected:
         ASSERT_EQ(form->CurPage, 6) << "the run ends on the finish page";
     }
     QString Text(const char* name) { return W<QLabel>(name)->text(); }
+    // The progress page's counts, row by row.
+    std::vector<std::pair<QString, int>> Stats() {
+        std::vector<std::pair<QString, int>> rows;
+        auto* list = form->findChild<QTreeWidget*>(QStringLiteral("lvResStats"));
+        for (int i = 0; list && i < list->topLevelItemCount(); ++i)
+            rows.emplace_back(list->topLevelItem(i)->text(0), list->topLevelItem(i)->text(1).toInt());
+        return rows;
+    }
     QWidget* Focused() { return QApplication::focusWidget(); }
 };
