@@ -126,21 +126,17 @@ TEST_F(Run, ProgressArithmeticOnScreen) {
     const QString wait = QStringLiteral("Please wait while Loomvale is scanning your system for resources.\n");
     form->StartTicks = 1000;
     ticks = 1000 + 5000;  // bar moves after 5 s: no estimate yet
-    form->TotalDirs = 200;
-    form->UpdateProgress(101);  // 25.25
-    EXPECT_EQ(bar->value(), 25);
-    EXPECT_EQ(form->windowTitle(), QStringLiteral("Loomvale - 50% completed"));
-    EXPECT_EQ(Text("lblStatus"), QString());
-
-    form->TotalDirs = 4;
-    form->UpdateProgress(1);  // 12.5 -> 12
-    EXPECT_EQ(form->windowTitle(), QStringLiteral("Loomvale - 24% completed"));
-    form->UpdateProgress(3);  // 37.5 -> 38
-    EXPECT_EQ(bar->value(), 38);
-    EXPECT_EQ(form->windowTitle(), QStringLiteral("Loomvale - 76% completed"));
-    form->UpdateProgress(5);  // more folders than counted: nothing changes
-    EXPECT_EQ(bar->value(), 38);
-    EXPECT_EQ(form->windowTitle(), QStringLiteral("Loomvale - 76% completed"));
+    // Folders counted, folders done, the bar (of 50) and the title's percent;
+    // more folders than counted change nothing.
+    for (const auto& [total, done, value, percent] : {std::tuple{200, 101, 25, 50}, std::tuple{4, 1, 12, 24},
+                                                      std::tuple{4, 3, 38, 76}, std::tuple{4, 5, 38, 76}}) {
+        SCOPED_TRACE(testing::Message() << done << " of " << total);
+        form->TotalDirs = total;
+        form->UpdateProgress(done);
+        EXPECT_EQ(bar->value(), value);
+        EXPECT_EQ(form->windowTitle(), QStringLiteral("Loomvale - %1% completed").arg(percent));
+        EXPECT_EQ(Text("lblStatus"), QString()) << "no estimate in the first 5 s";
+    }
 
     form->TotalDirs = 1000;
     ticks = 1000 + 30000;
