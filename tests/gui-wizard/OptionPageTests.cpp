@@ -100,7 +100,7 @@ TEST_F(OptionPages, MissingFolderHoldsThePageForwardAndBack) {
     ToPage(1);
     Choose("optSearchFolder");
     for (const std::string& bad : {std::string(), Tmp("nowhere"), Tmp("file.txt")}) {
-        if (bad == Tmp("file.txt")) QFile(QString::fromStdString(bad)).open(QIODevice::WriteOnly);
+        if (bad == Tmp("file.txt")) Put("file.txt", "");
         SCOPED_TRACE("folder '" + bad + "'");
         SetText("txtFolder", bad);
         messages.shown.clear();
@@ -161,10 +161,7 @@ TEST_F(OptionPages, FreshDestinationGetsOnlyTheChosenTypeFolders) {
 
 TEST_F(OptionPages, ExistingDestinationAsksEveryTimeAndKeepsWhatIsThere) {
     ASSERT_TRUE(QDir().mkpath(QString::fromStdString(Tmp("old/Icons"))));
-    QFile keep(QString::fromStdString(Tmp("old/Icons/kept.ico")));
-    ASSERT_TRUE(keep.open(QIODevice::WriteOnly));
-    keep.write("x");
-    keep.close();
+    Put("old/Icons/kept.ico", "x");
     ToPage(3);
     SetText("txtDestPath", Tmp("old/"));  // a trailing separator is not doubled
     messages.answers = {MsgResult::No};

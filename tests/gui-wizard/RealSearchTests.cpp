@@ -25,11 +25,6 @@ protected:
         QDir().mkpath(QFileInfo(to).path());
         ASSERT_TRUE(QFile::copy(from, to));
     }
-    void Put(const std::string& rel, const QByteArray& bytes) {
-        QFile f(QString::fromStdString(Tmp(rel)));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-    }
 
     std::map<QString, int> Shown() {
         const auto rows = Stats();

@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -82,6 +83,11 @@ protected:
     }
 
     std::string Tmp(const std::string& rel) const { return (tmp.path() + "/").toStdString() + rel; }
+    void Put(const std::string& rel, const QByteArray& bytes) {
+        QFile f(QString::fromStdString(Tmp(rel)));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
 
     template <class T = QWidget>
     T* W(const char* name) {
