@@ -98,7 +98,8 @@ bool ReadNeResources(PeModule& m, uint32_t neOffset) {
             if (seen[at].Add(name, names.size()) != names.size()) continue;  // one name per name: the first wins
             const PeResource place{static_cast<uint32_t>(uint64_t{*offset} << *shift),
                                    static_cast<uint32_t>(uint64_t{*length} << *shift)};
-            names.push_back(NameEntry{std::move(name), {LangEntry{0, place}}});
+            names.push_back(NameEntry{std::move(name), static_cast<uint32_t>(m.langs.size()), 1});
+            m.langs.push_back(LangEntry{0, place});
         }
     }
     std::erase_if(m.types, [](const TypeEntry& t) { return t.names.empty(); });

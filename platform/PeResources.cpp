@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -45,21 +44,29 @@ std::string Folded(std::string s) {
     return s;
 }
 
+// Entries are added in their order, then sorted once; the stable sort keeps
+// the first of equal keys in front.
 void AddToIndex(Index& index, const ResId& id, uint32_t at) {
     if (id.isInt)
-        index.ids.emplace(id.id, at);
+        index.ids.emplace_back(id.id, at);
     else
-        index.names.emplace(Folded(id.name), at);
+        index.names.emplace_back(Folded(id.name), at);
+}
+void SortIndex(Index& index) {
+    auto byKey = [](const auto& a, const auto& b) { return a.first < b.first; };
+    std::stable_sort(index.ids.begin(), index.ids.end(), byKey);
+    std::stable_sort(index.names.begin(), index.names.end(), byKey);
 }
 
 // The position of the first entry matching id, -1 when none.
+template <class Key>
+long Lookup(const std::vector<std::pair<Key, uint32_t>>& sorted, const Key& key) {
+    auto it = std::lower_bound(sorted.begin(), sorted.end(), key,
+                               [](const auto& entry, const Key& k) { return entry.first < k; });
+    return it == sorted.end() || it->first != key ? -1 : static_cast<long>(it->second);
+}
 long FindInIndex(const Index& index, const ResId& id) {
-    if (id.isInt) {
-        auto it = index.ids.find(id.id);
-        return it == index.ids.end() ? -1 : static_cast<long>(it->second);
-    }
-    auto it = index.names.find(Folded(id.name));
-    return it == index.names.end() ? -1 : static_cast<long>(it->second);
+    return id.isInt ? Lookup(index.ids, id.id) : Lookup(index.names, Folded(id.name));
 }
 
 // "#123" stands for the ID 123, as FindResource takes it.
@@ -82,16 +89,29 @@ struct TreeWalk {
     uint32_t budget = kMaxDirectoryEntries;
     std::size_t nameBudget = kMaxNameBytes;
     std::unordered_set<uint32_t> visited;  // directory offsets already walked
+    // The last name read: hostile trees point thousands of entries at one
+    // long string, which is then decoded once (each entry still pays its copy).
+    struct Name {
+        uint32_t at = 0xFFFFFFFFu;  // no name offset has the top bit
+        bool ok = false;
+        std::size_t units = 0;
+        std::string text;
+    } last;
+    std::vector<uint8_t> chars;
 
     struct RawEntry {
         uint32_t name;
         uint32_t data;
     };
 
-    // The entries of the directory at off (relative to the resource base);
-    // empty when it is unreadable, seen before, or the budget is spent.
-    std::vector<RawEntry> Directory(uint32_t off) {
-        std::vector<RawEntry> out;
+    std::vector<RawEntry> levels[3];  // one list per level, reused
+
+    // The entries of the directory at off (relative to the resource base) on
+    // the given level; empty when it is unreadable, seen before, or the
+    // budget is spent. Valid until the next directory of that level.
+    const std::vector<RawEntry>& Directory(uint32_t off, int level) {
+        std::vector<RawEntry>& out = levels[level];
+        out.clear();
         if (!visited.insert(off).second) return out;
         uint8_t head[16];
         const uint64_t rva = uint64_t{m.rsrcRva} + off;
@@ -99,12 +119,18 @@ struct TreeWalk {
         uint32_t count = uint32_t{Le16(head + 12)} + Le16(head + 14);
         count = std::min(count, budget);
         budget -= count;
-        out.reserve(count);
-        uint8_t e[8];
-        for (uint32_t i = 0; i < count; ++i) {
-            const uint64_t erva = rva + 16 + uint64_t{i} * 8;
-            if (erva > 0xFFFFFFFFu || !m.ReadRva(static_cast<uint32_t>(erva), e, sizeof e)) break;
-            out.push_back({Le32(e), Le32(e + 4)});
+        // Entries are read in runs, as many at a time as lie together in one
+        // section and the file, up to the first that cannot be read.
+        const uint64_t first = rva + 16;
+        for (uint32_t i = 0; i < count;) {
+            const uint64_t erva = first + uint64_t{i} * 8;
+            uint64_t at = 0, room = 0;
+            if (erva > 0xFFFFFFFFu || !m.Locate(static_cast<uint32_t>(erva), at, room) || room < 8) break;
+            const auto n = static_cast<uint32_t>(std::min<uint64_t>({count - i, room / 8, (0xFFFFFFFFu - erva) / 8 + 1}));
+            chars.resize(std::size_t{n} * 8);
+            if (!m.ReadCached(at, chars.data(), chars.size())) break;
+            for (uint32_t k = 0; k < n; ++k) out.push_back({Le32(&chars[k * 8]), Le32(&chars[k * 8 + 4])});
+            i += n;
         }
         return out;
     }
@@ -115,33 +141,43 @@ struct TreeWalk {
             id = ResId::Int(static_cast<uint16_t>(raw));
             return true;
         }
-        const uint64_t rva = uint64_t{m.rsrcRva} + (raw & 0x7FFFFFFFu);
-        uint8_t len[2];
-        if (rva > 0xFFFFFFFFu || !m.ReadRva(static_cast<uint32_t>(rva), len, 2)) return false;
-        const std::size_t units = Le16(len);
-        if (units * 2 > nameBudget) return false;
-        nameBudget -= units * 2;
-        std::vector<uint8_t> chars(units * 2);
-        if (units && !m.ReadRva(static_cast<uint32_t>(rva + 2), chars.data(), chars.size())) return false;
-        id = ResId::Str(text::Utf16LeToUtf8(chars));
+        Name& n = last;
+        if (n.at != (raw & 0x7FFFFFFFu)) {
+            n = Name{raw & 0x7FFFFFFFu, false, 0, {}};
+            const uint64_t rva = uint64_t{m.rsrcRva} + (raw & 0x7FFFFFFFu);
+            uint8_t len[2];
+            if (rva > 0xFFFFFFFFu || !m.ReadRva(static_cast<uint32_t>(rva), len, 2)) return false;
+            n.units = Le16(len);
+            if (n.units * 2 <= nameBudget) {
+                chars.resize(n.units * 2);
+                if (n.units && !m.ReadRva(static_cast<uint32_t>(rva + 2), chars.data(), chars.size())) return false;
+                n.text = text::Utf16LeToUtf8(chars);
+                n.ok = true;
+            }
+        }
+        if (!n.ok || n.units * 2 > nameBudget) return false;
+        nameBudget -= n.units * 2;
+        id = ResId::Str(n.text);
         return true;
     }
 
     void Run() {
-        for (const auto& t : Directory(0)) {
+        for (const auto& t : Directory(0, 0)) {
             TypeEntry type;
             if (!(t.data & 0x80000000u) || !Identifier(t.name, type.type)) continue;
-            for (const auto& n : Directory(t.data & 0x7FFFFFFFu)) {
+            for (const auto& n : Directory(t.data & 0x7FFFFFFFu, 1)) {
                 NameEntry name;
                 if (!(n.data & 0x80000000u) || !Identifier(n.name, name.name)) continue;
-                for (const auto& l : Directory(n.data & 0x7FFFFFFFu)) {
+                name.firstLang = static_cast<uint32_t>(m.langs.size());
+                for (const auto& l : Directory(n.data & 0x7FFFFFFFu, 2)) {
                     if (l.data & 0x80000000u) continue;  // a fourth level does not exist
                     uint8_t leaf[16];
                     const uint64_t rva = uint64_t{m.rsrcRva} + l.data;
                     if (rva > 0xFFFFFFFFu || !m.ReadRva(static_cast<uint32_t>(rva), leaf, sizeof leaf)) continue;
-                    name.langs.push_back({static_cast<uint16_t>(l.name & 0xFFFF), PeResource{Le32(leaf), Le32(leaf + 4)}});
+                    m.langs.push_back({static_cast<uint16_t>(l.name & 0xFFFF), PeResource{Le32(leaf), Le32(leaf + 4)}});
                 }
-                if (!name.langs.empty()) type.names.push_back(std::move(name));
+                name.langCount = static_cast<uint32_t>(m.langs.size() - name.firstLang);
+                if (name.langCount) type.names.push_back(std::move(name));
             }
             if (!type.names.empty()) m.types.push_back(std::move(type));
         }
@@ -262,7 +298,9 @@ HMODULE LoadLibraryExA(const char* path, void* /*hFile*/, uint32_t /*flags*/) {
         AddToIndex(m->typeIndex, t.type, i);
         if (!t.type.isInt) m->typeExact.emplace(t.type.name, i);
         for (uint32_t j = 0; j < t.names.size(); ++j) AddToIndex(t.index, t.names[j].name, j);
+        SortIndex(t.index);
     }
+    SortIndex(m->typeIndex);
     m->cache.clear();
     m->cache.shrink_to_fit();
     return m.release();
@@ -304,17 +342,19 @@ HRSRC FindResourceA(HMODULE module, const ResId& name, const ResId& type) {
     const long at = FindInIndex(t->index, Normalise(name));
     if (at >= 0) {
         const NameEntry& n = t->names[static_cast<std::size_t>(at)];
-        auto find = [&n](uint16_t lang) -> const LangEntry* {
-            for (const auto& l : n.langs)
-                if (l.lang == lang) return &l;
+        const LangEntry* first = module->langs.data() + n.firstLang;
+        const LangEntry* end = first + n.langCount;
+        auto find = [&](uint16_t lang) -> const LangEntry* {
+            for (const LangEntry* l = first; l != end; ++l)
+                if (l->lang == lang) return l;
             return nullptr;
         };
         // The environment is read only when the choice depends on it: most
         // names have one language, or a neutral one.
-        const LangEntry* pick = n.langs.size() == 1 ? &n.langs.front() : find(0);
+        const LangEntry* pick = n.langCount == 1 ? first : find(0);
         if (!pick) pick = find(UserLocaleLanguage());
         if (!pick) pick = find(0x409);
-        if (!pick) pick = &n.langs.front();
+        if (!pick) pick = first;
         return &pick->res;
     }
     return nullptr;

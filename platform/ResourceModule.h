@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include <unistd.h>
@@ -37,16 +38,18 @@ struct LangEntry {
     PeResource res;  // what FindResourceA hands out: stable until FreeLibrary
 };
 
+// A name's languages lie together in the module's one list of them.
 struct NameEntry {
     ResId name;
-    std::vector<LangEntry> langs;
+    uint32_t firstLang = 0;
+    uint32_t langCount = 0;
 };
 
-// The first entry for each ID and for each string (ASCII case folded), so
-// that lookups cost the same however many entries a directory holds.
+// IDs and strings (ASCII case folded) sorted, each with the position of its
+// entry; of equal keys the first entry comes first. Built once after loading.
 struct Index {
-    std::unordered_map<uint16_t, uint32_t> ids;
-    std::unordered_map<std::string, uint32_t> names;
+    std::vector<std::pair<uint16_t, uint32_t>> ids;
+    std::vector<std::pair<std::string, uint32_t>> names;
 };
 
 struct TypeEntry {
@@ -69,8 +72,9 @@ struct PeModule {
     std::vector<detail::Section> sections;
     uint32_t rsrcRva = 0;
     bool fileOffsets = false;  // resources are placed by file offset (NE)
-    // Not changed after loading, so pointers into it stay valid.
+    // Not changed after loading, so pointers into them stay valid.
     std::vector<detail::TypeEntry> types;
+    std::vector<detail::LangEntry> langs;
     detail::Index typeIndex;
     std::unordered_map<std::string, uint32_t> typeExact;  // string types as spelt
 
@@ -113,23 +117,34 @@ struct PeModule {
         return true;
     }
 
-    // File offset of len bytes at rva, when they lie inside one section's
-    // raw data (or are a file offset already) and inside the file.
-    bool RvaToOffset(uint32_t rva, uint64_t len, uint64_t& off) const {
+    // Where rva lies in the file, and how many bytes from there on belong to
+    // the same section's raw data (or are a file offset already) and the file.
+    bool Locate(uint32_t rva, uint64_t& off, uint64_t& room) const {
         if (fileOffsets) {
             off = rva;
-            return off <= fileSize && len <= fileSize - off;
+            if (off > fileSize) return false;
+            room = fileSize - off;
+            return true;
         }
         for (const auto& s : sections) {
             if (rva < s.va) continue;
             const uint64_t delta = uint64_t{rva} - s.va;
             const uint64_t span = std::max(s.vsize, s.rawSize);
             if (delta >= span) continue;
-            if (delta > s.rawSize || len > s.rawSize - delta) return false;
+            if (delta > s.rawSize) return false;
             off = uint64_t{s.rawPtr} + delta;
-            return off <= fileSize && len <= fileSize - off;
+            if (off > fileSize) return false;
+            room = std::min<uint64_t>(s.rawSize - delta, fileSize - off);
+            return true;
         }
         return false;
+    }
+
+    // File offset of len bytes at rva, when they lie inside one section's
+    // raw data (or are a file offset already) and inside the file.
+    bool RvaToOffset(uint32_t rva, uint64_t len, uint64_t& off) const {
+        uint64_t room = 0;
+        return Locate(rva, off, room) && len <= room;
     }
 
     bool ReadRva(uint32_t rva, void* dst, std::size_t len) {

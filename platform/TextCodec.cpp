@@ -2,42 +2,59 @@
 
 namespace platform::text {
 
-void AppendUtf8(std::string& out, char32_t cp) {
+namespace {
+
+// Writes cp at p (one to four bytes) and returns the end.
+char* PutUtf8(char* p, char32_t cp) {
     if (cp < 0x80) {
-        out += static_cast<char>(cp);
+        *p++ = static_cast<char>(cp);
     } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
+        *p++ = static_cast<char>(0xC0 | (cp >> 6));
+        *p++ = static_cast<char>(0x80 | (cp & 0x3F));
     } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
+        *p++ = static_cast<char>(0xE0 | (cp >> 12));
+        *p++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        *p++ = static_cast<char>(0x80 | (cp & 0x3F));
     } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
+        *p++ = static_cast<char>(0xF0 | (cp >> 18));
+        *p++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        *p++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        *p++ = static_cast<char>(0x80 | (cp & 0x3F));
     }
+    return p;
+}
+
+}  // namespace
+
+void AppendUtf8(std::string& out, char32_t cp) {
+    char buf[4];
+    out.append(buf, PutUtf8(buf, cp));
 }
 
 std::string Utf16LeToUtf8(std::span<const uint8_t> bytes) {
     const std::size_t units = bytes.size() / 2;
-    auto unit = [&](std::size_t i) -> char32_t { return bytes[2 * i] | (bytes[2 * i + 1] << 8); };
-    std::string out;
-    out.reserve(units);
+    const uint8_t* in = bytes.data();
+    // Written in place: a unit takes at most three bytes (a pair, four).
+    std::string out(units * 3, '\0');
+    char* p = out.data();
     for (std::size_t i = 0; i < units; ++i) {
-        char32_t c = unit(i);
+        char32_t c = in[2 * i] | (in[2 * i + 1] << 8);
+        if (c < 0x80) {
+            *p++ = static_cast<char>(c);
+            continue;
+        }
         if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units) {
-            const char32_t lo = unit(i + 1);
+            const char32_t lo = in[2 * i + 2] | (in[2 * i + 3] << 8);
             if (lo >= 0xDC00 && lo <= 0xDFFF) {
-                AppendUtf8(out, 0x10000 + ((c - 0xD800) << 10) + (lo - 0xDC00));
+                p = PutUtf8(p, 0x10000 + ((c - 0xD800) << 10) + (lo - 0xDC00));
                 ++i;
                 continue;
             }
         }
         if (c >= 0xD800 && c <= 0xDFFF) c = 0xFFFD;
-        AppendUtf8(out, c);
+        p = PutUtf8(p, c);
     }
+    out.resize(static_cast<std::size_t>(p - out.data()));
     return out;
 }
 
