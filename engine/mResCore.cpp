@@ -392,7 +392,9 @@ bool ExtractResources(std::string& FilePath, const ResTypes& Types, IResOwner* O
 
     HMODULE module = platform::LoadLibraryExA(FilePath.c_str(), nullptr, platform::LOAD_LIBRARY_AS_DATAFILE);
     if (module) {
+        g_state.Module = module;
         if (!OwnerStops()) platform::EnumResourceTypesA(module, EnumResTypeProc, 0);
+        g_state.Module = nullptr;
         platform::FreeLibrary(module);
     }
     return g_state.LastError != 0;

@@ -34,6 +34,7 @@ struct EngineState {
     std::string LastErrorDescription;
     std::string CreatedPath;      // the file the last writer created, "" when none
     VBBool Cancel = kFalse;       // the owner's Idle asked to stop the scan
+    platform::HMODULE Module = nullptr;  // the program file while it is open
 };
 EngineState& State();
 

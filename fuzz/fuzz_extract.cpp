@@ -29,13 +29,6 @@ public:
     }
 };
 
-class Counter : public engine::IResOwner {
-public:
-    void ResFound(int32_t& type, engine::ResName&) override {
-        if (type < 0 || type >= engine::kResKindCount) std::abort();
-    }
-};
-
 std::string g_root;
 #ifndef LOOMVALE_FUZZ_REAL_FILES
 MemoryFileSystem g_memory;
@@ -67,6 +60,23 @@ bool EachType(platform::HMODULE m, const platform::ResId& type, intptr_t) {
     return true;
 }
 
+// Once the engine has opened the module, the types it does not extract are
+// read through the same open module: one open per input.
+class Counter : public engine::IResOwner {
+public:
+    void ResFound(int32_t& type, engine::ResName&) override {
+        if (type < 0 || type >= engine::kResKindCount) std::abort();
+    }
+    void Idle(engine::VBBool&) override {
+        if (touched_ || !engine::State().Module) return;
+        touched_ = true;
+        platform::EnumResourceTypesA(engine::State().Module, EachType, 0);
+    }
+
+private:
+    bool touched_ = false;
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -88,11 +98,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!f) return 0;
     if (size) std::fwrite(data, 1, size, f);
     std::fclose(f);
-
-    if (auto m = platform::LoadLibraryExA(file.c_str(), nullptr, platform::LOAD_LIBRARY_AS_DATAFILE)) {
-        platform::EnumResourceTypesA(m, EachType, 0);
-        platform::FreeLibrary(m);
-    }
 
     const std::string dest = g_root + "/out";
     engine::ResTypes all;
