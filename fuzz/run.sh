@@ -6,8 +6,12 @@ set -euo pipefail
 build=$(cd "${1:?build dir}" && pwd)
 seconds=${2:-120}
 here=$(cd "$(dirname "$0")/.." && pwd)
-corpus=$(mktemp -d)
-work=$(mktemp -d)
+# The corpora live in memory where there is such a folder: the fuzzer adds a
+# file for every new input it keeps.
+tmp=/dev/shm
+[ -d "$tmp" ] && [ -w "$tmp" ] || tmp=${TMPDIR:-/tmp}
+corpus=$(mktemp -d -p "$tmp")
+work=$(mktemp -d -p "$tmp")
 trap 'rm -rf "$corpus" "$work"' EXIT
 
 cp "$here"/tests/fixtures/*.dll "$here"/tests/fixtures/*.exe "$corpus"/ 2>/dev/null || true
@@ -24,8 +28,8 @@ echo "fuzz: $(ls "$corpus" | wc -l) seed files, ${seconds}s" >&2
 # shorter run into real files), the settings-file
 # parser (seeded with the test stores) and the clip reader (seeded with the
 # program's own clip) the rest.
-clips=$(mktemp -d)
-stores=$(mktemp -d)
+clips=$(mktemp -d -p "$tmp")
+stores=$(mktemp -d -p "$tmp")
 trap 'rm -rf "$corpus" "$work" "$clips" "$stores"' EXIT
 cp "$here"/resources/art/*.avi "$clips"/ 2>/dev/null || true
 cp "$here"/tests/registry/data/*.reg "$stores"/ 2>/dev/null || true
