@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <map>
 #include <string>
+#include <string_view>
 
 #include "platform/FileIo.h"
 
@@ -23,7 +24,7 @@ public:
     const auto& Nodes() const { return nodes_; }
 
     int Open(const char* path, int flags, mode_t) override {
-        const std::string p(path);
+        const std::string_view p(path);
         auto it = nodes_.find(p);
         if (it != nodes_.end()) {
             if (flags & O_EXCL) return Fail(EEXIST);
@@ -62,16 +63,16 @@ public:
         return 0;
     }
     int Unlink(const char* path) override {
-        auto it = nodes_.find(path);
+        auto it = nodes_.find(std::string_view(path));
         if (it == nodes_.end()) return Fail(ENOENT);
         if (it->second.folder) return Fail(EISDIR);
         nodes_.erase(it);
-        const std::string p(path);
+        const std::string_view p(path);
         if (auto parent = nodes_.find(p.substr(0, p.rfind('/'))); parent != nodes_.end()) parent->second.time = ++clock_;
         return 0;
     }
     int Stat(const char* path, struct stat* st, bool) override {
-        auto it = nodes_.find(path);
+        auto it = nodes_.find(std::string_view(path));
         return it == nodes_.end() ? Fail(ENOENT) : Fill(it->second, st);
     }
 
@@ -100,7 +101,7 @@ private:
         return n == nodes_.end() ? nullptr : &n->second;
     }
 
-    std::map<std::string, Node> nodes_;
+    std::map<std::string, Node, std::less<>> nodes_;  // looked up by the caller's text, uncopied
     std::map<int, std::string> open_;
     int nextFd_ = 1000;
     long long clock_ = 0;

@@ -118,8 +118,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     platform::SetFileSystem(nullptr);
     // Every file closed again, nothing written outside the destination.
     if (g_memory.OpenCount() != 0) std::abort();
+    const std::string inside = dest + "/";
     for (const auto& [name, node] : g_memory.Nodes())
-        if (name.compare(0, dest.size() + 1, dest + "/") != 0 && name != dest) std::abort();
+        if (!name.starts_with(inside) && name != dest) std::abort();
     g_memory.Clear();  // what one input allocates it frees, so no leak check reruns it
 #endif
     return 0;

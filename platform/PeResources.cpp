@@ -5,11 +5,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <unordered_set>
 #include <vector>
 
 #include "platform/ResourceModule.h"
@@ -82,13 +82,47 @@ ResId Normalise(const ResId& id) {
     return ResId::Int(static_cast<uint16_t>(v));
 }
 
+// Directory offsets already walked, held flat (open addressing): a hostile
+// tree can hold a hundred thousand directories.
+class OffsetSet {
+public:
+    // False when v was there already. Offsets have the top bit clear.
+    bool Insert(uint32_t v) {
+        if ((count_ + 1) * 2 > slots_.size()) Grow();
+        for (std::size_t i = Slot(v);; i = (i + 1) & (slots_.size() - 1)) {
+            if (slots_[i] == v) return false;
+            if (slots_[i] == kEmpty) {
+                slots_[i] = v;
+                ++count_;
+                return true;
+            }
+        }
+    }
+
+private:
+    static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
+    // The product's high bits: offsets are mostly multiples of 8.
+    std::size_t Slot(uint32_t v) const { return static_cast<uint32_t>(v * 0x9E3779B1u) >> shift_; }
+    void Grow() {
+        std::vector<uint32_t> old(slots_.empty() ? 32 : slots_.size() * 2, kEmpty);
+        shift_ = 32 - std::countr_zero(old.size());
+        old.swap(slots_);
+        count_ = 0;
+        for (const uint32_t v : old)
+            if (v != kEmpty) Insert(v);
+    }
+    std::vector<uint32_t> slots_;
+    std::size_t count_ = 0;
+    int shift_ = 32;
+};
+
 struct TreeWalk {
     explicit TreeWalk(PeModule& module) : m(module) {}
 
     PeModule& m;
     uint32_t budget = kMaxDirectoryEntries;
     std::size_t nameBudget = kMaxNameBytes;
-    std::unordered_set<uint32_t> visited;  // directory offsets already walked
+    OffsetSet visited;
     // The last name read: hostile trees point thousands of entries at one
     // long string, which is then decoded once (each entry still pays its copy).
     struct Name {
@@ -112,7 +146,7 @@ struct TreeWalk {
     const std::vector<RawEntry>& Directory(uint32_t off, int level) {
         std::vector<RawEntry>& out = levels[level];
         out.clear();
-        if (!visited.insert(off).second) return out;
+        if (!visited.Insert(off)) return out;
         uint8_t head[16];
         const uint64_t rva = uint64_t{m.rsrcRva} + off;
         if (rva > 0xFFFFFFFFu || !m.ReadRva(static_cast<uint32_t>(rva), head, sizeof head)) return out;
@@ -129,6 +163,7 @@ struct TreeWalk {
             const auto n = static_cast<uint32_t>(std::min<uint64_t>({count - i, room / 8, (0xFFFFFFFFu - erva) / 8 + 1}));
             chars.resize(std::size_t{n} * 8);
             if (!m.ReadCached(at, chars.data(), chars.size())) break;
+            out.reserve(out.size() + n);
             for (uint32_t k = 0; k < n; ++k) out.push_back({Le32(&chars[k * 8]), Le32(&chars[k * 8 + 4])});
             i += n;
         }
