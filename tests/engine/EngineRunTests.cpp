@@ -149,8 +149,11 @@ TEST_F(RunTest, OnlySelectedKindsAreEnumerated) {
 // with every resource written so far complete and listed, and nothing after.
 TEST_F(RunTest, OwnerIdleStopsBetweenResources) {
     struct StoppingOwner : RecordingOwner {
-        int idles = 0, stopAt = 0;
-        void Idle(engine::VBBool& Cancel) override { Cancel = ++idles == stopAt ? engine::kTrue : Cancel; }
+        int idles = 0, stopAt = 0, withoutModule = 0;
+        void Idle(engine::VBBool& Cancel) override {
+            withoutModule += engine::State().Module == nullptr;  // the owner may read the open module
+            Cancel = ++idles == stopAt ? engine::kTrue : Cancel;
+        }
     };
     const std::string module = Module("a.exe", {R(23, 1, {'a'}), R(23, 2, {'b'}), R(23, 3, {'c'}), R(23, 4, {'d'})});
     // Idle once when the module is open, then before each resource: {stop at Idle, resources written}.
@@ -163,6 +166,8 @@ TEST_F(RunTest, OwnerIdleStopsBetweenResources) {
         std::string path = module;
         EXPECT_FALSE(engine::ExtractResources(path, Only(engine::RES_HTML), &stopping, dest.string()));
         EXPECT_EQ(stopping.found.size(), written);
+        EXPECT_EQ(stopping.withoutModule, 0);
+        EXPECT_EQ(engine::State().Module, nullptr);
         EXPECT_EQ(Files("Web pages").size(), written + (written ? 1 : 0));
         const std::string index = written ? ReadText(dest / "Web pages/__index.txt") : "";
         EXPECT_EQ(size_t(std::count(index.begin(), index.end(), '\n')), written);
