@@ -34,27 +34,29 @@ void AppendUtf8(std::string& out, char32_t cp) {
 std::string Utf16LeToUtf8(std::span<const uint8_t> bytes) {
     const std::size_t units = bytes.size() / 2;
     const uint8_t* in = bytes.data();
-    // Written in place: a unit takes at most three bytes (a pair, four).
-    std::string out(units * 3, '\0');
-    char* p = out.data();
-    for (std::size_t i = 0; i < units; ++i) {
-        char32_t c = in[2 * i] | (in[2 * i + 1] << 8);
-        if (c < 0x80) {
-            *p++ = static_cast<char>(c);
-            continue;
-        }
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units) {
-            const char32_t lo = in[2 * i + 2] | (in[2 * i + 3] << 8);
+    // The code point at unit i (a pair is one; a lone half is U+FFFD); i moves past it.
+    auto next = [&](std::size_t& i) -> char32_t {
+        const char32_t c = in[2 * i] | (in[2 * i + 1] << 8);
+        ++i;
+        if (c < 0xD800 || c > 0xDFFF) return c;
+        if (c <= 0xDBFF && i < units) {
+            const char32_t lo = in[2 * i] | (in[2 * i + 1] << 8);
             if (lo >= 0xDC00 && lo <= 0xDFFF) {
-                p = PutUtf8(p, 0x10000 + ((c - 0xD800) << 10) + (lo - 0xDC00));
                 ++i;
-                continue;
+                return 0x10000 + ((c - 0xD800) << 10) + (lo - 0xDC00);
             }
         }
-        if (c >= 0xD800 && c <= 0xDFFF) c = 0xFFFD;
-        p = PutUtf8(p, c);
+        return 0xFFFD;
+    };
+    // Sized first, then written in place: names run to 64K units.
+    std::size_t size = 0;
+    for (std::size_t i = 0; i < units;) {
+        const char32_t c = next(i);
+        size += c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
     }
-    out.resize(static_cast<std::size_t>(p - out.data()));
+    std::string out(size, '\0');
+    char* p = out.data();
+    for (std::size_t i = 0; i < units;) p = PutUtf8(p, next(i));
     return out;
 }
 
