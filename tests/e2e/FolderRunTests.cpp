@@ -1,15 +1,20 @@
-// The batch command over folder trees: mask, subfolders, progress into a
-// pipe, usage errors and Ctrl-C.
+// The batch command as a process: what it writes from the fixture modules
+// (checked with independent decoders), folder trees, progress into a pipe,
+// usage errors and Ctrl-C.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,10 +28,32 @@ std::string Slurp(const fs::path& p) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
+std::string Quote(const std::string& s) { return "'" + s + "'"; }
+
 struct CliResult {
     int status = -1;  // exit status, -1 when killed
     std::string out, err;
 };
+
+// A shell command's status and stdout.
+CliResult Shell(const std::string& cmd) {
+    CliResult r;
+    FILE* p = popen((cmd + " 2>/dev/null").c_str(), "r");
+    char buf[4096];
+    for (std::size_t n; p && (n = fread(buf, 1, sizeof buf, p)) > 0;) r.out.append(buf, n);
+    if (const int st = p ? pclose(p) : -1; st != -1 && WIFEXITED(st)) r.status = WEXITSTATUS(st);
+    return r;
+}
+
+const fs::path kFixtures = LOOMVALE_FIXTURES;
+
+// A bitmap file's pixels: the bytes from its header's offset on.
+std::string Pixels(const fs::path& p) {
+    const std::string b = Slurp(p);
+    if (b.size() < 14) return {};
+    const size_t at = uint8_t(b[10]) | uint8_t(b[11]) << 8 | uint8_t(b[12]) << 16 | size_t(uint8_t(b[13])) << 24;
+    return at <= b.size() ? b.substr(at) : std::string();
+}
 
 class FolderRun : public ::testing::Test {
 protected:
@@ -41,10 +68,9 @@ protected:
 
     void Put(const fs::path& rel, bool module = true) {
         fs::create_directories((root / rel).parent_path());
-        if (module) fs::copy_file(fs::path(LOOMVALE_FIXTURES) / "kinds.dll", root / rel);
+        if (module) fs::copy_file(kFixtures / "kinds.dll", root / rel);
         else std::ofstream(root / rel) << "not a module";
     }
-
     // Starts the command with stdout in a file, stderr into errFd or a file
     // (not a terminal, so progress comes as plain lines).
     pid_t Start(std::vector<std::string> args, int errFd = -1) {
@@ -73,12 +99,110 @@ protected:
     }
 };
 
+TEST_F(FolderRun, WritesEveryKindOfTheFixture) {
+    const std::string kinds = (kFixtures / "kinds.dll").string();
+    const CliResult r = Cli({"--quiet", "--dest", dest.string(), kinds});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // The 64-pixel cursor and the bitmap under the string name "123" (the
+    // module has no ID 123) included.
+    EXPECT_EQ(r.out, "Bitmap: 9\nIcon: 2\nCursor: 3\nAnimated cursor: 1\nVideo (AVI): 1\nWeb page: 4\n");
+    // Again for web pages only: the counter moves on, no bitmap is written.
+    ASSERT_EQ(Cli({"--quiet", "--dest", dest.string(), "--types", "html", kinds}).status, 0);
+    EXPECT_TRUE(fs::exists(dest / "Web pages" / "kinds.dll - ABOUT (2).HTM"));
+    EXPECT_FALSE(fs::exists(dest / "Bitmaps" / "kinds.dll (10).bmp"));
+}
+
+TEST_F(FolderRun, SixteenBitModulesInAFolderDecodeLikeTheirSource) {
+    // kinds.dll and its repacking as NE modules (units of 16 and 512 bytes,
+    // plus a bitmap in the core form), beside a font module with nothing to take.
+    fs::create_directories(root);
+    for (const char* f : {"kinds.dll", "kinds16.exe", "kinds16_512.exe"}) fs::copy_file(kFixtures / f, root / f);
+    if (fs::exists("/usr/share/wine/fonts/coure.fon")) fs::copy_file("/usr/share/wine/fonts/coure.fon", root / "coure.exe");
+    const CliResult r = Cli({"--quiet", "--dest", dest.string(), root.string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Bitmap: 29\nIcon: 6\nCursor: 9\nAnimated cursor: 3\nVideo (AVI): 3\nWeb page: 12\n");
+    // Icon and cursor files hold each image's own bytes, not the padding the
+    // 16-bit module stores after it: the same files as from the 32-bit module.
+    for (const char* kind : {"Icons", "Cursors"})
+        for (const auto& e : fs::directory_iterator(dest / kind)) {
+            const std::string name = e.path().filename().string();
+            if (name.rfind("kinds.dll", 0) != 0) continue;
+            for (const char* ne : {"kinds16.exe", "kinds16_512.exe"})
+                EXPECT_EQ(Slurp(dest / kind / (ne + name.substr(9))), Slurp(e.path())) << ne << " " << name;
+        }
+    EXPECT_EQ(Slurp(dest / "Web pages" / "kinds16.exe - ABOUT.HTM").substr(0, 41), "<html><body><h1>About</h1></body></html>\n");
+    if (Shell("command -v identify").status != 0) GTEST_SKIP() << "ImageMagick is not installed";
+    std::string all = "\n";
+    for (const auto* folder : {"Bitmaps", "Icons", "Cursors"})
+        for (const auto& e : fs::directory_iterator(dest / folder)) {
+            if (e.path().filename() == "__index.txt") continue;
+            const auto id = Shell("identify -format '%m %wx%h %z;' " + Quote(e.path().string()));
+            EXPECT_EQ(id.status, 0) << e.path();
+            all += e.path().filename().string() + ": " + id.out + "\n";
+        }
+    // The bit-field bitmaps decode to their real size (the pixel offset skips
+    // the masks); four icon images, the last a 256-pixel PNG; a cursor of two
+    // images, each at its own size.
+    for (const std::string f : {"kinds.dll", "kinds16.exe", "kinds16_512.exe"})
+        for (const char* want : {" (8).bmp: BMP3 6x6 8;", " (9).bmp: BMP3 5x5 8;", " (4).bmp: BMP3 8x4 4;",
+                                 " (2).ico: PNG 16x16 8;PNG 32x32 8;PNG 48x48 8;PNG 256x256 8;",
+                                 ".cur: CUR 32x32 1;", " (2).cur: CUR 64x64 1;", " (3).cur: CUR 16x16 1;CUR 32x32 1;",
+                                 f == "kinds.dll" ? ".bmp: BMP3 33x17 8;" : " (10).bmp: BMP2 8x4 4;"})  // the core form
+            EXPECT_NE(all.find("\n" + f + want), std::string::npos) << f + want << "\n" << all;
+}
+
+TEST_F(FolderRun, EveryBitmapHeaderFormDecodesLikeItsSource) {
+    // bitmaps.dll holds one bitmap per header form, each named after its
+    // source in tests/fixtures/src/bitmaps.
+    if (Shell("/usr/bin/python3 -c 'import PIL' && command -v compare").status != 0)
+        GTEST_SKIP() << "Pillow or ImageMagick is not installed";
+    ASSERT_EQ(Cli({"--quiet", "--dest", dest.string(), "--types", "bitmap", (kFixtures / "bitmaps.dll").string()}).status, 0);
+    std::map<std::string, fs::path> written;  // resource name -> file, from the index
+    std::istringstream index(Slurp(dest / "Bitmaps/__index.txt"));
+    for (std::string line; std::getline(index, line);) {
+        const auto name = line.find(" RESOURCE NAME = ");
+        ASSERT_NE(name, std::string::npos) << line;
+        written[line.substr(name + 17, line.size() - name - 18)] = dest / "Bitmaps" / line.substr(0, line.find(" - "));
+    }
+    // Pillow reads neither the 52- and 56-byte headers nor compression 6;
+    // ImageMagick not compression 6 (its V3 twin holds the same pixels).
+    enum Decoder { pil, magick, neither };
+    const auto same = [](Decoder d, const fs::path& a, const fs::path& b) {
+        const std::string files = Quote(a.string()) + " " + Quote(b.string());
+        if (d == magick)  // prints the count of differing pixels on stderr
+            return Shell("compare -metric AE " + files + " null: 2>&1 | cat").out == "0";
+        return Shell("/usr/bin/python3 -c 'import sys; from PIL import Image\n"
+                     "a, b = (Image.open(f).convert(\"RGBA\") for f in sys.argv[1:])\n"
+                     "print(a.size == b.size and a.tobytes() == b.tobytes())' " + files).out == "True\n";
+    };
+    const std::pair<const char*, Decoder> rows[] = {
+        {"CORE1", pil}, {"CORE4", pil}, {"CORE8", pil}, {"CORE24", pil}, {"INFO4", pil}, {"PIL1", pil},
+        {"PIL8", pil}, {"PIL24", pil}, {"RLE4", pil}, {"RLE8", pil}, {"TOPDOWN", pil}, {"V4", pil},
+        {"V5", pil}, {"V5RGB", pil}, {"V5RGB565", pil}, {"V2", magick}, {"V3", magick}, {"ALPHA6", neither},
+    };
+    const fs::path sources = fs::path(LOOMVALE_FIXTURES) / "src/bitmaps";
+    for (const auto& [name, decoder] : rows) {
+        std::string file = std::string(name) + ".bmp";
+        std::transform(file.begin(), file.end(), file.begin(), ::tolower);
+        ASSERT_TRUE(written.count(name)) << name << " was not written";
+        const fs::path src = sources / file, out = written[name];
+        if (decoder != neither) {
+            EXPECT_TRUE(same(decoder, src, out)) << name;
+        }
+        // The file's offset must land on the pixels its source holds.
+        EXPECT_EQ(Pixels(out), Pixels(name == std::string("ALPHA6") ? sources / "v3.bmp" : src)) << name;
+    }
+    // JPEG compression and the 64-byte header are refused: no file, no line.
+    EXPECT_EQ(written.size(), std::size(rows));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dest / "Bitmaps"), {}), std::ptrdiff_t(std::size(rows) + 1));
+}
+
 // Every module of the tree gives one clip, so the clip count is the number
 // of modules taken.
 TEST_F(FolderRun, MaskAndSubfoldersChooseTheFiles) {
     Put("a.dll");
     Put("notes.txt");  // a module by content, but not by name
-    Put("sub/B.EXE");  // masks match whatever the case
+    Put("sub/B\x1b[2J\nb\x07.EXE");  // masks match whatever the case; controls in the name
     Put("sub/deep/c.ocx");
     Put("sub/junk.dll", false);
     fs::create_directory_symlink(root, root / "sub" / "loop");  // never followed
@@ -97,42 +221,16 @@ TEST_F(FolderRun, MaskAndSubfoldersChooseTheFiles) {
     EXPECT_EQ(Cli(Extract({"--quiet", "--mask", "", root.string()})).out, "Video (AVI): 0\n");
     // A folder, a path that names nothing and a file in one run; without
     // --quiet each file of a folder searched without subfolders gets its
-    // line. The missing path is no success: status 1, the rest still done.
-    const std::string gone = (root / "gone.dll").string();
+    // line, its control characters escaped. The missing path is no success:
+    // status 1, the rest still done.
+    const std::string gone = (root / "gone\x1b]0;title\x07.dll").string(), shown = root.string() + "/gone\\x1b]0;title\\a.dll";
     r = Cli(Extract({"--no-subfolders", (root / "sub").string(), gone, (root / "a.dll").string()}));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "Video (AVI): 2\n");
-    EXPECT_EQ(r.err, "[1] " + (root / "sub" / "B.EXE").string() + "\n[2] " + (root / "sub" / "junk.dll").string() +
-                         "\n[3] " + gone + "\nloomvale-extract: " + gone + ": no such file\n[4] " +
+    EXPECT_EQ(r.err, "[1] " + root.string() + "/sub/B\\x1b[2J\\nb\\a.EXE\n[2] " + (root / "sub/junk.dll").string() +
+                         "\n[3] " + shown + "\nloomvale-extract: " + shown + ": no such file\n[4] " +
                          (root / "a.dll").string() + "\n3 files scanned, 1 not found\n");
     EXPECT_EQ(Cli(Extract({"--quiet", (root / "a.dll").string()})).status, 0);
-}
-
-// Names reach the terminal with their control characters escaped, in the
-// progress lines and in the message for a missing file; the module is still
-// found and scanned under its real name.
-TEST_F(FolderRun, ControlCharactersInNamesAreShownEscaped) {
-    Put("a\x1b[2J\nb\x07.dll");
-    const std::string gone = (root / "gone\x1b]0;title\x07.dll").string();
-    const CliResult r = Cli(Extract({"--no-subfolders", root.string(), gone}));
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "Video (AVI): 1\n");
-    const std::string shown = root.string() + "/gone\\x1b]0;title\\a.dll";
-    EXPECT_EQ(r.err, "[1] " + root.string() + "/a\\x1b[2J\\nb\\a.dll\n[2] " + shown + "\nloomvale-extract: " + shown +
-                         ": no such file\n1 file scanned, 1 not found\n");
-}
-
-TEST_F(FolderRun, ProgressLinesIntoAFile) {
-    for (int i = 0; i < 30; ++i) Put("d" + std::to_string(100 + i) + "/m.dll");
-    const CliResult r = Cli(Extract({root.string()}));
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "Video (AVI): 30\n");
-    // 30 folders of 3 entries after the 2 of the root: the files come at
-    // entries 3, 6 ... 90 of 92, each moving the percentage; no rewriting.
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 31);
-    EXPECT_EQ(r.err.find('\r'), std::string::npos);
-    EXPECT_EQ(r.err.substr(0, r.err.find('\n')), "4% | 1 file | video 1");
-    EXPECT_NE(r.err.find("\n98% | 30 files | video 30\n30 files scanned\n"), std::string::npos) << r.err;
 }
 
 TEST_F(FolderRun, UsageErrors) {
