@@ -14,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/NeBuilder.h"
 #include "tests/support/PeBuilder.h"
 #include "engine/mResCore.h"
 #include "platform/FileIo.h"
@@ -148,16 +147,10 @@ protected:
         std::error_code ec;
         fs::remove_all(root, ec);
     }
-    // Writes apps/<name>, a PE module (language neutral) or a 16-bit NE module holding the resources.
+    // Writes apps/<name>, a PE module (language neutral) holding the resources.
     std::string Module(const std::string& name, const std::vector<Res>& resources) {
         testsupport::PeBuilder b;
         for (const auto& r : resources) b.Add(r.type, r.name, 0, r.data);
-        return Write(name, b.Build());
-    }
-    std::string NeModule(const std::string& name, const std::vector<Res>& resources, uint16_t alignShift) {
-        testsupport::NeBuilder b;
-        b.alignShift = alignShift;
-        for (const auto& r : resources) b.Add(r.type, r.name, r.data);
         return Write(name, b.Build());
     }
     std::string Write(const std::string& name, const Bytes& image) {
