@@ -47,12 +47,14 @@ CliResult Shell(const std::string& cmd) {
 
 const fs::path kFixtures = LOOMVALE_FIXTURES;
 
+uint32_t Le32(const std::string& b, size_t at) {
+    return b.size() < at + 4 ? 0 : uint8_t(b[at]) | uint8_t(b[at + 1]) << 8 | uint8_t(b[at + 2]) << 16 | uint32_t(uint8_t(b[at + 3])) << 24;
+}
+
 // A bitmap file's pixels: the bytes from its header's offset on.
 std::string Pixels(const fs::path& p) {
     const std::string b = Slurp(p);
-    if (b.size() < 14) return {};
-    const size_t at = uint8_t(b[10]) | uint8_t(b[11]) << 8 | uint8_t(b[12]) << 16 | size_t(uint8_t(b[13])) << 24;
-    return at <= b.size() ? b.substr(at) : std::string();
+    return b.size() >= 14 && Le32(b, 10) <= b.size() ? b.substr(Le32(b, 10)) : std::string();
 }
 
 class FolderRun : public ::testing::Test {
@@ -291,9 +293,7 @@ TEST_F(FolderRun, InterruptStopsBetweenTwoFiles) {
         if (++files, e.path().filename() != "__index.txt") clip = Slurp(e.path());
     ASSERT_EQ(files, 2);
     ASSERT_GE(clip.size(), 8u);
-    const uint32_t riff = static_cast<uint8_t>(clip[4]) | static_cast<uint8_t>(clip[5]) << 8 |
-                          static_cast<uint8_t>(clip[6]) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(clip[7])) << 24;
-    EXPECT_EQ(riff + 8u, clip.size());
+    EXPECT_EQ(Le32(clip, 4) + 8u, clip.size());
 }
 
 // Ctrl-C while folders are counted or walked and no file matches: the walk
