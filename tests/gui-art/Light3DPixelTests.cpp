@@ -50,19 +50,16 @@ TEST(Light3DSurface, RunTimeGraphicsGoThroughHdcAndClsClearsThem) {
 TEST(Light3DSurface, StoredPropertiesSurviveLoadAndSave) {
     const QFont ambient;
     loomvale::PropertyBag none, stored, saved;
-    loomvale::Light3D fresh;
+    loomvale::Light3D fresh, loaded;
     fresh.ReadProperties(none, ambient);
-    EXPECT_TRUE(fresh.Style()) << "no \"Style\" key: sunken";
     fresh.WriteProperties(saved, ambient);
-    EXPECT_EQ(saved.Size(), 0u) << "defaults are left out";
+    EXPECT_TRUE(fresh.Style() && saved.Size() == 0u) << "no \"Style\" key: sunken; defaults are left out";
     // The border style has no public property, yet a stored one is kept.
     stored.WriteProperty("BorderStyle", 1, 0);
     stored.WriteProperty("Style", false, true);
-    loomvale::Light3D loaded;
     loaded.ReadProperties(stored, ambient);
-    EXPECT_FALSE(loaded.Style());
     loaded.WriteProperties(saved, ambient);
-    EXPECT_EQ(saved.ReadProperty("BorderStyle", 0).toInt(), 1);
-    EXPECT_EQ(saved.ReadProperty("Style", true).toBool(), false);
-    EXPECT_EQ(saved.Size(), 2u);
+    EXPECT_FALSE(loaded.Style());
+    EXPECT_TRUE(saved.ReadProperty("BorderStyle", 0).toInt() == 1 && !saved.ReadProperty("Style", true).toBool() &&
+                saved.Size() == 2u);
 }

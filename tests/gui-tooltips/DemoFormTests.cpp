@@ -9,7 +9,6 @@
 #include <QTest>
 #include <QVBoxLayout>
 
-#include "TestSupport.h"
 #include "controls/cMouseTrack.h"
 #include "controls/cTooltips.h"
 
@@ -83,7 +82,7 @@ TEST(DemoForm, ShowsTheTipAndReportsHoverAndLeave) {
     QTest::mouseMove(&demo.form, QPoint(300, 140));
 
     QTest::mouseMove(demo.button, QPoint(40, 10));
-    ASSERT_TRUE(WaitFor([&] { return demo.tip()->isVisible() && demo.status->text().startsWith("Hover"); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return demo.tip()->isVisible() && demo.status->text().startsWith("Hover"); }));
     EXPECT_EQ(demo.status->text(), QString("Hover at 40, 10"));
 
     const QImage picture = demo.Picture();
@@ -93,6 +92,6 @@ TEST(DemoForm, ShowsTheTipAndReportsHoverAndLeave) {
     EXPECT_TRUE(dir.isEmpty() || picture.save(QDir(dir).filePath("tooltip-demo.png")));
 
     QTest::mouseMove(&demo.form, QPoint(300, 140));
-    ASSERT_TRUE(WaitFor([&] { return demo.status->text() == "Left the button"; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return demo.status->text() == "Left the button"; }));
     EXPECT_FALSE(demo.tip()->isVisible());
 }

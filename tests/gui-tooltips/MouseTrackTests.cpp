@@ -6,7 +6,6 @@
 
 #include <memory>
 
-#include "TestSupport.h"
 #include "controls/cMouseTrack.h"
 #include "platform/SystemVersion.h"
 #include "platform/qt/Subclass.h"
@@ -74,13 +73,10 @@ TEST_F(MouseTrack, ForcedMethodsTheMessagesAttachedAndAMissingEntry) {
     for (const auto& [comctl, number] : {std::pair{CommonControlsAnswer{true, true, 0, 6, 0, false}, 453},
                                          std::pair{CommonControlsAnswer{false}, 48}}) {
         SetCommonControls(comctl);
-        try {
-            track->StartMouseTracking();
-            ADD_FAILURE() << "no error " << number;
-        } catch (const MouseTrackError& e) {
-            EXPECT_TRUE(e.Number == number && e.Source.ends_with(".cMouseTrack") && e.Source.find(".cMouseTrack.") == std::string::npos)
-                << e.Number << " " << e.Source;
-        }
+        MouseTrackError e{0, "none", ""};
+        try { track->StartMouseTracking(); } catch (const MouseTrackError& raised) { e = raised; }
+        EXPECT_TRUE(e.Number == number && e.Source.ends_with(".cMouseTrack") && e.Source.find(".cMouseTrack.") == std::string::npos)
+            << e.Number << " " << e.Source;
     }
     EXPECT_FALSE(track->Tracking());
     track.reset();  // ending detaches
@@ -92,16 +88,16 @@ TEST_F(MouseTrack, PlatformNotificationReportsHoverThenLeave) {
     EXPECT_FALSE(track->Tracking());  // attaching does not arm
     QTest::mouseMove(ctl, QPoint(30, 12));
     track->StartMouseTracking();
-    ASSERT_TRUE(WaitFor([&] { return hover.count() == 1; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return hover.count() == 1; }));
     EXPECT_EQ(ButtonShiftXY(hover.takeFirst()), "0 0 30 12");
     QTest::qWait(600);  // resting on is reported once per request
     EXPECT_EQ(hover.count() + leave.count(), 0);
 
     track->StartMouseTracking();
     QTest::mouseMove(&form, QPoint(250, 180));
-    ASSERT_TRUE(WaitFor([&] { return leave.count() == 1; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return leave.count() == 1; }));
     track->StartMouseTracking();  // armed elsewhere: the leave comes at once
-    ASSERT_TRUE(WaitFor([&] { return leave.count() == 2; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return leave.count() == 2; }));
     // Buttons, keys and an unsigned 16-bit position come from the message.
     lib.Deliver(ctl, WM_MOUSEHOVER, MK_LBUTTON | MK_CONTROL, (7 << 16) | 40000);
     lib.Deliver(ctl, WM_MOUSEHOVER, MK_RBUTTON | MK_MBUTTON | MK_SHIFT, 0);
@@ -119,7 +115,7 @@ TEST_F(MouseTrack, CaptureModeTracksUntilOutsideWithNoButtonHeldOrDeactivated) {
     QTest::qWait(600);  // resting never raises a hover in this mode
     EXPECT_EQ(leave.count(), 0);
     QTest::mouseMove(ctl, QPoint(30, -1));  // one pixel above is outside
-    ASSERT_TRUE(WaitFor([&] { return leave.count() == 1; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return leave.count() == 1; }));
 
     // A drag that leaves the control raises nothing until the button is up.
     armInside();
@@ -128,7 +124,7 @@ TEST_F(MouseTrack, CaptureModeTracksUntilOutsideWithNoButtonHeldOrDeactivated) {
     QTest::qWait(50);
     EXPECT_TRUE(leave.count() == 1 && track->Tracking());
     QTest::mouseRelease(ctl, Qt::LeftButton, {}, QPoint(-30, -30));
-    ASSERT_TRUE(WaitFor([&] { return leave.count() == 2; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return leave.count() == 2; }));
     EXPECT_EQ(GetCapture(), nullptr);
     EXPECT_EQ(hover.count(), 0);
 
@@ -138,7 +134,7 @@ TEST_F(MouseTrack, CaptureModeTracksUntilOutsideWithNoButtonHeldOrDeactivated) {
     elsewhere.show();
     elsewhere.activateWindow();
     QApplication::setActiveWindow(&elsewhere);
-    ASSERT_TRUE(WaitFor([&] { return leave.count() == 3; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return leave.count() == 3; }));
     EXPECT_TRUE(!track->Tracking() && GetCapture() == nullptr);
 }
 

@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <QPushButton>
+#include <QTest>
 
 #include <algorithm>
 #include <memory>
 #include <vector>
 
-#include "TestSupport.h"
 #include "controls/cTooltips.h"
 #include "platform/qt/TooltipWindow.h"
 
@@ -37,7 +37,7 @@ protected:
     bool ShowsOn(QWidget* w, int ms = 3000) {
         Away();
         QTest::mouseMove(w, QPoint(20, 10));
-        return WaitFor([&] { return shown(); }, ms);
+        return QTest::qWaitFor([&] { return shown(); }, ms);
     }
 
     std::unique_ptr<QWidget> form = std::make_unique<QWidget>();
@@ -68,7 +68,7 @@ TEST_F(Tooltips, RestingPointerShowsTheTipAsConfigured) {
     QTest::mouseMove(ctl, QPoint(20, 10));
     QTest::qWait(100);
     EXPECT_FALSE(shown());
-    ASSERT_TRUE(WaitFor([&] { return shown(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shown(); }));
     EXPECT_EQ(window()->shownTitle() + ": " + window()->shownText(), "Save: " + text);
     // Wrapped at the maximum width, below the pointer, in the colours given (0x00BBGGRR).
     EXPECT_LE(window()->width(), 120 + tips.ToolTipWidthFromText(nullptr, ""));

@@ -1,10 +1,6 @@
-// Builds small 16-bit NE modules in memory for tests: a DOS header, an NE
-// header, the resource table and the resources, each placed on the alignment
-// unit and padded with zeros to a whole number of units (as linkers do).
-// Resources are listed in the order added, grouped by type. String types and
-// names are written as given (8-bit text). b.tableOffset is the file offset
-// of the resource table after Build, so tests can damage it. LoadBytes reads
-// a resource back from a mapped module.
+// Builds small 16-bit NE modules in memory for tests: resources on the
+// alignment unit, padded to whole units as linkers do, listed in the order
+// added grouped by type; tableOffset places the resource table.
 #pragma once
 
 #include <cstdint>

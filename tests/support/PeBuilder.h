@@ -2,11 +2,6 @@
 // headers and one .rsrc section holding a resource directory made from a
 // list of resources. The image is returned as bytes, with the file offset of
 // the resource section, so tests can damage any part of it afterwards.
-//
-//   PeBuilder b;
-//   b.Add(ResId::Int(2), ResId::Int(101), 0x409, bytes);
-//   b.Add(ResId::Str("AVI"), ResId::Str("CLIP"), 0, clip);
-//   std::vector<uint8_t> image = b.Build();   // b.rsrcOffset is set
 #pragma once
 
 #include <algorithm>
