@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-
 using namespace avitest;
 using loomvale::AviClip;
 using Canvas = std::vector<uint32_t>;
@@ -15,7 +14,6 @@ namespace {
 constexpr uint32_t k = 0xFF000000, r = 0xFFFF0000, g = 0xFF00FF00, b = 0xFF0000FF;
 
 TEST(AviClipOwn, ShapeFramesAndReplayInAnyOrder) {
-    EXPECT_FALSE(AviClip().LoadFile("/nonexistent/clip.avi"));
     AviClip clip;
     ASSERT_TRUE(clip.LoadFile(LOOMVALE_SOURCE_DIR "/resources/art/FINDFILES.avi")) << clip.Error();
     EXPECT_EQ(std::tuple(clip.Width(), clip.Height(), clip.FrameCount(), clip.MicroSecPerFrame()),
