@@ -96,51 +96,71 @@ TEST_F(OptionPages, SliderNamesEachPositionAndPageOneTakesItsFields) {
     EXPECT_EQ(form->FolderPath, Tmp(""));
 }
 
-TEST_F(OptionPages, MissingFolderHoldsThePageForwardAndBack) {
-    ToPage(1);
-    Choose("optSearchFolder");
-    for (const std::string& bad : {std::string(), Tmp("nowhere"), Tmp("file.txt")}) {
-        if (bad == Tmp("file.txt")) Put("file.txt", "");
-        SCOPED_TRACE("folder '" + bad + "'");
-        SetText("txtFolder", bad);
+// Each bad entry holds its page, forward and back, with its message and the
+// focus on the field to mend.
+TEST_F(OptionPages, BadEntriesHoldThePageWithTheirMessage) {
+    const std::string noFolder = "The folder could not be found.\r\nPlease specify a valid folder.",
+                      noType = "Please choose at least one resource type.",
+                      badDest = "The specified folder is invalid.\r\nPlease type another name.";
+    Put("file.txt", "");
+    const struct {
+        int page;
+        const char *field, *button;
+        std::string text;  // typed into the field; "-" unticks every type
+        const std::string& message;
+    } rows[] = {{1, "txtFolder", "cmdNext", "", noFolder},
+                {1, "txtFolder", "cmdBack", Tmp("nowhere"), noFolder},
+                {1, "txtFolder", "cmdBack", Tmp("file.txt"), noFolder},
+                {2, "lvResTypes", "cmdNext", "-", noType},
+                {2, "lvResTypes", "cmdBack", "-", noType},
+                {3, "txtDestPath", "cmdNext", Tmp("a/b/c"), badDest}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "page " << row.page << " " << row.button << " '" << row.text << "'");
+        if (form->CurPage != row.page) NewForm();
+        ToPage(row.page);
+        if (row.page == 1) Choose("optSearchFolder");
+        if (row.text == "-") {
+            for (int i = 0; i < 6; ++i) W<QListWidget>("lvResTypes")->item(i)->setCheckState(Qt::Unchecked);
+        } else {
+            SetText(row.field, row.text);
+        }
         messages.shown.clear();
-        Click(bad.empty() ? "cmdNext" : "cmdBack");
-        EXPECT_EQ(form->CurPage, 1);
-        ExpectOneMessage("The folder could not be found.\r\nPlease specify a valid folder.", MsgButtons::OK, MsgIcon::Critical);
-        EXPECT_EQ(Focused(), W("txtFolder"));
+        Click(row.button);
+        EXPECT_EQ(form->CurPage, row.page);
+        ExpectOneMessage(row.message, MsgButtons::OK, MsgIcon::Critical);
+        EXPECT_EQ(Focused(), W(row.field));
     }
-    // All hard drives with the same empty folder text moves on unchecked.
+    EXPECT_FALSE(IsDir(Tmp("a")));
+    // All hard drives with an empty folder text moves on unchecked.
+    NewForm();
+    ToPage(1);
     W<QLineEdit>("txtFolder")->clear();
-    Choose("optSearchSystem");
     messages.shown.clear();
     Click("cmdNext");
     EXPECT_EQ(form->CurPage, 2);
     EXPECT_TRUE(messages.shown.empty());
+    // An empty destination means the root folder, which exists: the question comes.
+    ToPage(3);
+    SetText("txtDestPath", "");
+    messages.shown.clear();
+    Click("cmdNext");
+    EXPECT_EQ(form->CurPage, 3);
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].buttons, MsgButtons::YesNo);
 }
 
-TEST_F(OptionPages, TypeListInKindOrderAndNoTypeHoldsThePage) {
+TEST_F(OptionPages, TypeListInKindOrderAndEachTickTaken) {
     ToPage(2);
     auto* list = W<QListWidget>("lvResTypes");
     ASSERT_EQ(list->count(), 6);
     const char* labels[] = {"Bitmap", "Icon", "Cursor", "Animated cursor", "Video (AVI)", "Web page"};
-    const char* keys[] = {"BITMAP", "ICON", "CURSOR", "ANICURSOR", "VIDEO", "HTML"};
     for (int i = 0; i < 6; ++i) {
         SCOPED_TRACE(labels[i]);
         EXPECT_EQ(list->item(i)->text(), QString::fromLatin1(labels[i]));
-        EXPECT_EQ(list->item(i)->data(Qt::UserRole).toString(), QString::fromLatin1(keys[i]));
         EXPECT_FALSE(list->item(i)->icon().isNull());
         EXPECT_EQ(list->item(i)->checkState(), Qt::Checked);  // first start: all ticked
-        list->item(i)->setCheckState(Qt::Unchecked);
+        list->item(i)->setCheckState(i == 4 ? Qt::Checked : Qt::Unchecked);
     }
-    for (const char* button : {"cmdNext", "cmdBack"}) {
-        SCOPED_TRACE(button);
-        messages.shown.clear();
-        Click(button);
-        EXPECT_EQ(form->CurPage, 2);
-        ExpectOneMessage("Please choose at least one resource type.", MsgButtons::OK, MsgIcon::Critical);
-        EXPECT_EQ(Focused(), list);
-    }
-    list->item(4)->setCheckState(Qt::Checked);
     Click("cmdNext");
     EXPECT_EQ(form->CurPage, 3);
     for (int i = 0; i < 6; ++i) EXPECT_EQ(form->Types[i], i == 4 ? engine::kTrue : engine::kFalse) << labels[i];
@@ -185,26 +205,6 @@ TEST_F(OptionPages, ExistingDestinationAsksEveryTimeAndKeepsWhatIsThere) {
     Click("cmdBack");
     EXPECT_EQ(form->CurPage, 2);
     EXPECT_EQ(messages.shown.size(), 1u);
-}
-
-TEST_F(OptionPages, DestinationBelowAMissingFolderIsInvalid) {
-    ToPage(3);
-    for (const std::string& bad : {Tmp("a/b/c"), std::string("")}) {
-        SCOPED_TRACE("destination '" + bad + "'");
-        SetText("txtDestPath", bad);
-        messages.shown.clear();
-        Click("cmdNext");
-        EXPECT_EQ(form->CurPage, 3);
-        if (bad.empty()) {
-            // Empty text means the root folder, which exists: the question comes.
-            ASSERT_EQ(messages.shown.size(), 1u);
-            EXPECT_EQ(messages.shown[0].buttons, MsgButtons::YesNo);
-            continue;
-        }
-        ExpectOneMessage("The specified folder is invalid.\r\nPlease type another name.", MsgButtons::OK, MsgIcon::Critical);
-        EXPECT_EQ(Focused(), W("txtDestPath"));
-        EXPECT_FALSE(IsDir(Tmp("a")));
-    }
 }
 
 }  // namespace

@@ -17,7 +17,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <functional>
 #include <tuple>
 
 using platform::MsgButtons;
@@ -28,30 +27,13 @@ namespace {
 
 class Run : public WizardTest {
 protected:
-    std::function<void()> duringRun;
-    bool ran = false;
-
     // Folder mode over the (empty) temporary folder; subfolders as asked.
-    void StartFolderRun(bool subFolders, const std::vector<int>& kinds = {0, 1, 2, 3, 4, 5}) {
-        Click("cmdNext");
-        Choose("optSearchFolder");
-        SetText("txtFolder", Tmp(""));
-        W<QCheckBox>("chkSubFolders")->setChecked(subFolders);
-        Click("cmdNext");
-        auto* list = W<QListWidget>("lvResTypes");
-        for (int i = 0; i < 6; ++i) list->item(i)->setCheckState(Qt::Unchecked);
-        for (int k : kinds) list->item(k)->setCheckState(Qt::Checked);
-        Click("cmdNext");
-        Click("cmdNext");
-        ASSERT_EQ(form->CurPage, 4);
-        wizard::frmMain::SetTickSource([this] {
-            if (!ran && form->CurPage == 5) {
-                ran = true;
-                if (duringRun) duringRun();
-            }
-            return ticks;
-        });
-        Click("cmdNext");
+    void StartFolderRun(bool subFolders, const std::vector<int>& kinds = {0, 1, 2, 3, 4, 5}, int endPage = 6) {
+        const auto fill = [&] {
+            SetText("txtFolder", Tmp(""));
+            W<QCheckBox>("chkSubFolders")->setChecked(subFolders);
+        };
+        RunWith("optSearchFolder", fill, QStringLiteral("*.dll"), kinds, endPage);
         EXPECT_TRUE(ran);
     }
 
@@ -65,7 +47,6 @@ protected:
         }
         return cancel;
     }
-
 };
 
 TEST_F(Run, StatsRowsForTheChosenKindsAndEachResFoundAddsOne) {
@@ -88,35 +69,26 @@ TEST_F(Run, StatsRowsForTheChosenKindsAndEachResFoundAddsOne) {
     EXPECT_EQ(Stats(), (Rows{{QStringLiteral("Icon"), 3}, {QStringLiteral("Web page"), 1}}));
 }
 
-TEST_F(Run, WithoutSubfoldersNoCountAndNoFrame) {
-    bool frame = true;
-    QString status;
-    duringRun = [&] {
-        frame = W("l3dProgressBack")->isVisible();
-        status = Text("lblStatus");
-        EXPECT_FALSE(W("cmdBack")->isEnabled() || W("cmdNext")->isEnabled());
-        EXPECT_TRUE(W("cmdCancel")->isEnabled());
-        Files(3, 2);  // no folder total: the bar does not move
-        EXPECT_EQ(W<QProgressBar>("prbProgress")->value(), 0);
-    };
-    StartFolderRun(false);
-    EXPECT_FALSE(frame);
-    EXPECT_EQ(status, QStringLiteral("Please wait while Loomvale is scanning your system for resources.\n"));
-    EXPECT_EQ(form->CurPage, 6);
-}
-
-TEST_F(Run, WithSubfoldersTheFrameShowsAroundTheBar) {
-    bool frame = false;
-    QWidget* barParent = nullptr;
-    duringRun = [&] {
-        frame = W("l3dProgressBack")->isVisible();
-        barParent = W("prbProgress")->parentWidget();
-        // At (1, 1), one pixel in from every edge.
-        EXPECT_EQ(W("prbProgress")->geometry(), W("l3dProgressBack")->rect().adjusted(1, 1, -1, -1));
-    };
-    StartFolderRun(true);
-    EXPECT_TRUE(frame);
-    EXPECT_EQ(barParent, W("l3dProgressBack"));
+// Without subfolders no count: no frame and the bar does not move; with
+// them the frame shows around the bar.
+TEST_F(Run, TheFrameAroundTheBarOnlyWithSubfolders) {
+    for (const bool sub : {false, true}) {
+        SCOPED_TRACE(sub ? "with subfolders" : "without");
+        if (form->CurPage != 0) NewForm(), ran = false, messages.answers = {MsgResult::Yes};  // the output folder is there now
+        bool frame = !sub;
+        duringRun = [&] {
+            frame = W("l3dProgressBack")->isVisible();
+            EXPECT_EQ(W("prbProgress")->parentWidget(), W("l3dProgressBack"));
+            EXPECT_EQ(Text("lblStatus"), QStringLiteral("Please wait while Loomvale is scanning your system for resources.\n"));
+            EXPECT_FALSE(W("cmdBack")->isEnabled() || W("cmdNext")->isEnabled());
+            EXPECT_TRUE(W("cmdCancel")->isEnabled());
+            if (sub) return;
+            Files(3, 2);  // no folder total: the bar does not move
+            EXPECT_EQ(W<QProgressBar>("prbProgress")->value(), 0);
+        };
+        StartFolderRun(sub);
+        EXPECT_EQ(frame, sub);
+    }
 }
 
 TEST_F(Run, ProgressArithmeticOnScreen) {
@@ -201,7 +173,7 @@ TEST_F(Run, CancelAnsweredYesEndsFromTheProgressPageWithoutLeavingTheFile) {
         EXPECT_FALSE(W("cmdCancel")->isEnabled());
         scannedAfter = Files(1) ? 0 : 1;  // further events are refused at once
     };
-    StartFolderRun(true);
+    StartFolderRun(true, {0, 1, 2, 3, 4, 5}, 5);
     EXPECT_EQ(cancel, engine::kTrue);
     EXPECT_EQ(scannedAfter, 0);
     EXPECT_EQ(programEnds, 1);
@@ -233,36 +205,31 @@ TEST_F(Run, PriorityClassesByPositionAndSystem) {
     EXPECT_EQ(form->PriorityClassFromSetting(), 0x8000u);
 }
 
-// Runs f in a child process so the test process keeps its own priority.
-int InChild(const std::function<int()>& f) {
+// In a child process, so the test process keeps its own priority.
+TEST(Priority, ClassesBecomeNiceValuesAndLowestIsIdleIo) {
     const pid_t pid = fork();
-    if (pid == 0) _exit(f());
+    if (pid == 0) _exit([] {
+        const auto self = platform::OpenProcess(0x610, false, platform::GetCurrentProcessId());
+        if (!self) return 1;
+        if (platform::OpenProcess(0x610, false, platform::GetCurrentProcessId() + 1) != 0) return 2;
+        if (platform::SetPriorityClass(self, 0x1234)) return 3;
+        platform::SetPriorityClass(self, platform::BELOW_NORMAL_PRIORITY_CLASS);
+        if (getpriority(PRIO_PROCESS, 0) != 10) return 4;
+        platform::SetPriorityClass(self, platform::IDLE_PRIORITY_CLASS);
+        if (getpriority(PRIO_PROCESS, 0) != 19) return 5;
+#ifdef SYS_ioprio_get
+        if ((syscall(SYS_ioprio_get, 1, 0) >> 13) != 3) return 6;
+#endif
+        // Going back up: exact for a privileged user, else silently the nearest allowed.
+        platform::SetPriorityClass(self, platform::HIGH_PRIORITY_CLASS);
+        const int nice = getpriority(PRIO_PROCESS, 0);
+        if (geteuid() == 0 && nice != -10) return 7;
+        if (nice < -10 || nice > 19) return 8;
+        return 0;
+    }());
     int status = 0;
     waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 99;
-}
-
-TEST(Priority, ClassesBecomeNiceValuesAndLowestIsIdleIo) {
-    auto child = [] {
-                  const auto self = platform::OpenProcess(0x610, false, platform::GetCurrentProcessId());
-                  if (!self) return 1;
-                  if (platform::OpenProcess(0x610, false, platform::GetCurrentProcessId() + 1) != 0) return 2;
-                  if (platform::SetPriorityClass(self, 0x1234)) return 3;
-                  platform::SetPriorityClass(self, platform::BELOW_NORMAL_PRIORITY_CLASS);
-                  if (getpriority(PRIO_PROCESS, 0) != 10) return 4;
-                  platform::SetPriorityClass(self, platform::IDLE_PRIORITY_CLASS);
-                  if (getpriority(PRIO_PROCESS, 0) != 19) return 5;
-#ifdef SYS_ioprio_get
-                  if ((syscall(SYS_ioprio_get, 1, 0) >> 13) != 3) return 6;
-#endif
-                  // Going back up: exact for a privileged user, else silently the nearest allowed.
-                  platform::SetPriorityClass(self, platform::HIGH_PRIORITY_CLASS);
-                  const int nice = getpriority(PRIO_PROCESS, 0);
-                  if (geteuid() == 0 && nice != -10) return 7;
-                  if (nice < -10 || nice > 19) return 8;
-                  return 0;
-    };
-    EXPECT_EQ(InChild(child), 0);
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : 99, 0);
 }
 
 }  // namespace

@@ -54,6 +54,8 @@ protected:
     uint32_t ticks = 1000;
     QTemporaryDir tmp;
     std::unique_ptr<wizard::frmMain> form;
+    std::function<void()> duringRun;  // once, when the run takes its start time on the progress page
+    bool ran = false;
 
     void SetUp() override {
         ASSERT_TRUE(tmp.isValid());
@@ -63,7 +65,13 @@ protected:
             opened.push_back(f);
             return fileManager;
         });
-        wizard::frmMain::SetTickSource([this] { return ticks; });
+        wizard::frmMain::SetTickSource([this] {
+            if (!ran && form && form->CurPage == 5) {
+                ran = true;
+                if (duringRun) duringRun();
+            }
+            return ticks;
+        });
         NewForm();
     }
     // Start every window from known options, not from the user's settings.
@@ -106,22 +114,24 @@ protected:
         EXPECT_EQ(messages.shown[0].icon, icon);
     }
 
-    // Walks the pages with the given search option, every kind and the mask,
-    // and runs the search to the finish page.
-    void RunWith(const char* option, const std::function<void()>& fill, const QString& mask = QStringLiteral("*.dll")) {
+    // Walks the pages with the given search option, mask and kinds, and runs
+    // the search to the page it should end on.
+    void RunWith(const char* option, const std::function<void()>& fill, const QString& mask = QStringLiteral("*.dll"),
+                 const std::vector<int>& kinds = {0, 1, 2, 3, 4, 5}, int endPage = 6) {
         Click("cmdNext");
         Choose(option);
         fill();
         W<QLineEdit>("txtMask")->setText(mask);
         Click("cmdNext");
         auto* list = W<QListWidget>("lvResTypes");
-        for (int i = 0; i < list->count(); ++i) list->item(i)->setCheckState(Qt::Checked);
+        for (int i = 0; i < list->count(); ++i) list->item(i)->setCheckState(Qt::Unchecked);
+        for (int k : kinds) list->item(k)->setCheckState(Qt::Checked);
         Click("cmdNext");
         SetText("txtDestPath", Tmp("out"));
         Click("cmdNext");
         ASSERT_EQ(form->CurPage, 4);
         Click("cmdNext");
-        ASSERT_EQ(form->CurPage, 6) << "the run ends on the finish page";
+        ASSERT_EQ(form->CurPage, endPage) << "where the run ends";
     }
     QString Text(const char* name) { return W<QLabel>(name)->text(); }
     // The progress page's counts, row by row.
