@@ -9,6 +9,7 @@
 #include <QTreeWidget>
 
 #include <map>
+#include <numeric>
 
 #include "platform/Drives.h"
 
@@ -34,23 +35,21 @@ protected:
     std::map<QString, int> Written() {
         std::map<QString, int> files;
         for (const auto& kind : engine::kKinds) {
-            QDir dir(QString::fromStdString(Tmp(std::string("out/") + kind.folder)));
-            const QStringList names = dir.entryList(QDir::Files);
-            int count = 0;
-            for (const QString& n : names)
-                if (n != QStringLiteral("__index.txt")) ++count;
+            const QDir dir(QString::fromStdString(Tmp(std::string("out/") + kind.folder)));
             QFile index(dir.filePath(QStringLiteral("__index.txt")));
-            int lines = 0;
-            if (index.open(QIODevice::ReadOnly)) lines = index.readAll().count("\r\n");
-            EXPECT_EQ(lines, count) << kind.folder;
+            const int count = dir.entryList(QDir::Files).size() - index.exists();
+            EXPECT_EQ(index.open(QIODevice::ReadOnly) ? index.readAll().count("\r\n") : 0, count) << kind.folder;
             files[QString::fromLatin1(kind.label)] = count;
         }
         return files;
     }
-    int Total(const std::map<QString, int>& m) {
-        int t = 0;
-        for (const auto& [k, v] : m) t += v;
-        return t;
+    static int Total(const std::map<QString, int>& m) {
+        return std::accumulate(m.begin(), m.end(), 0, [](int t, const auto& kv) { return t + kv.second; });
+    }
+    // A fresh window and output folder for the next row.
+    void Fresh() {
+        QDir(QString::fromStdString(Tmp("out"))).removeRecursively();
+        if (form->CurPage != 0) NewForm();
     }
 };
 
@@ -65,8 +64,7 @@ TEST_F(RealSearch, SingleFileCountsMatchTheFilesWritten) {
     };
     for (const Row& row : {Row{"kinds.dll", kFixture, 20, "Web page", 4}, Row{"kinds16.exe", kFixture16, 21, "Bitmap", 10}}) {
         SCOPED_TRACE(row.file);
-        QDir(QString::fromStdString(Tmp("out"))).removeRecursively();
-        if (form->CurPage != 0) NewForm();
+        Fresh();
         Copy(std::string("in/") + row.file, row.from);
         RunWith("optSearchFile", [&] { SetText("txtFile", Tmp(std::string("in/") + row.file)); });
         const auto shown = Shown();
@@ -86,8 +84,7 @@ TEST_F(RealSearch, FolderSearchScansEveryMatchInReach) {
     Put("tree/broken.dll", QByteArray("MZ not really a module"));
     for (const bool sub : {false, true}) {
         SCOPED_TRACE(sub ? "with subfolders" : "top folder only");
-        QDir(QString::fromStdString(Tmp("out"))).removeRecursively();
-        if (form->CurPage != 0) NewForm();
+        Fresh();
         RunWith("optSearchFolder", [&] {
             SetText("txtFolder", Tmp("tree"));
             W<QCheckBox>("chkSubFolders")->setChecked(sub);

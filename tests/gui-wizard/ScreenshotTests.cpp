@@ -83,19 +83,14 @@ TEST_F(Screenshots, EveryPageIsDrawnWithItsTitle) {
     Shoot(4, "Ready");
     // The progress page is on show when the run takes its start time; the
     // bar is moved to 44 % for the picture.
-    bool taken = false;
-    wizard::frmMain::SetTickSource([&] {
-        if (!taken && form->CurPage == 5) {
-            taken = true;
-            form->TotalDirs = 50;
-            form->UpdateProgress(22);
-            Shoot(5, "Search in progress...");
-            CheckProgressPicture();
-        }
-        return 0u;
-    });
+    duringRun = [&] {
+        form->TotalDirs = 50;
+        form->UpdateProgress(22);
+        Shoot(5, "Search in progress...");
+        CheckProgressPicture();
+    };
     Click("cmdNext");
-    EXPECT_TRUE(taken);
+    EXPECT_TRUE(ran);
     Shoot(6, "Search finished");
 }
 
