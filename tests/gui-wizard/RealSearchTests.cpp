@@ -74,34 +74,14 @@ TEST_F(RealSearch, SingleFileCountsMatchTheFilesWritten) {
     }
 }
 
-// With subfolders every match is scanned (and the bar moves with the folders
-// met up to the last file found); without, only the top folder.
-TEST_F(RealSearch, FolderSearchScansEveryMatchInReach) {
-    Copy("tree/a.dll");
-    Copy("tree/sub/b.dll");
-    Copy("tree/sub/deeper/c.DLL");
+// A folder search scans every match in reach (with subfolders the bar moves
+// with the folders met up to the last file found). The whole system, over a
+// fake mount table, is the two fixed drives and not the removable one.
+TEST_F(RealSearch, EachModeScansEveryMatchInReach) {
+    for (const char* f : {"tree/a.dll", "tree/sub/b.dll", "tree/sub/deeper/c.DLL", "c/x.dll", "d/deep/y.dll", "stick/z.dll"})
+        Copy(f);
     Copy("tree/skipped.exe");  // not in the mask
     Put("tree/broken.dll", QByteArray("MZ not really a module"));
-    for (const bool sub : {false, true}) {
-        SCOPED_TRACE(sub ? "with subfolders" : "top folder only");
-        Fresh();
-        RunWith("optSearchFolder", [&] {
-            SetText("txtFolder", Tmp("tree"));
-            W<QCheckBox>("chkSubFolders")->setChecked(sub);
-        });
-        const auto shown = Shown();
-        EXPECT_EQ(shown, Written());
-        EXPECT_EQ(Total(shown), sub ? 3 * 20 : 20);
-        EXPECT_EQ(W<QProgressBar>("prbProgress")->value() > 0, sub);
-    }
-}
-
-// The whole system over a fake mount table: two fixed drives and a
-// removable one that must not be searched.
-TEST_F(RealSearch, WholeSystemSearchesTheFixedDrivesOnly) {
-    Copy("c/x.dll");
-    Copy("d/deep/y.dll");
-    Copy("stick/z.dll");
     for (const auto& [dev, removable] : {std::pair{"fda", "0"}, std::pair{"fdb", "0"}, std::pair{"fdc", "1"}}) {
         QDir().mkpath(QString::fromStdString(Tmp("sys/class/block/") + dev));
         Put(std::string("sys/class/block/") + dev + "/removable", removable);
@@ -110,12 +90,20 @@ TEST_F(RealSearch, WholeSystemSearchesTheFixedDrivesOnly) {
                                " vfat rw 0 0\n/dev/fdb " + Tmp("d") + " ext4 rw 0 0\n";
     Put("mounts", QByteArray::fromStdString(mounts));
     platform::SetDriveSources(Tmp("mounts"), Tmp("sys"));
-    RunWith("optSearchSystem", [] {});
+    for (const auto& [option, sub, total] : {std::tuple{"optSearchFolder", false, 20}, std::tuple{"optSearchFolder", true, 3 * 20},
+                                             std::tuple{"optSearchSystem", true, 2 * 20}}) {
+        SCOPED_TRACE(testing::Message() << option << (sub ? " with subfolders" : " top folder only"));
+        Fresh();
+        RunWith(option, [&, sub = sub] {
+            SetText("txtFolder", Tmp("tree"));
+            W<QCheckBox>("chkSubFolders")->setChecked(sub);
+        });
+        const auto shown = Shown();
+        EXPECT_EQ(shown, Written());
+        EXPECT_EQ(Total(shown), total);
+        EXPECT_EQ(W<QProgressBar>("prbProgress")->value() > 0, total > 20);
+    }
     platform::SetDriveSources("", "");
-    const auto shown = Shown();
-    EXPECT_EQ(shown, Written());
-    EXPECT_EQ(Total(shown), 2 * 20);
-    EXPECT_GT(W<QProgressBar>("prbProgress")->value(), 0);
 }
 
 }  // namespace
