@@ -24,16 +24,6 @@ namespace {
 
 using Phase = wizard::frmMain::RunPhase;
 
-// Calls back on every paint event of the watched widget.
-class PaintWatch : public QObject {
-public:
-    std::function<void()> onPaint;
-    bool eventFilter(QObject*, QEvent* e) override {
-        if (e->type() == QEvent::Paint && onPaint) onPaint();
-        return false;
-    }
-};
-
 class LiveWindow : public WizardTest {
 protected:
     // One tree of empty folders for the whole suite: making it is the slow part.
@@ -63,7 +53,7 @@ protected:
 
 // Per phase of the run: timer ticks, paint events of the clip, clip frames
 // shown and the longest time without a paint event.
-class PhaseWatch {
+class PhaseWatch : public QObject {
 public:
     struct Seen {
         int ticks = 0, paints = 0, frames = 0;
@@ -72,26 +62,20 @@ public:
     std::map<Phase, Seen> seen;
 
     PhaseWatch(wizard::frmMain& form, loomvale::Animate& clip) : clip_(clip) {
-        QObject::connect(&form, &wizard::frmMain::RunPhaseChanged, &tick_, [this](Phase p) {
-            // The time from the last paint to the phase's end counts as a gap too.
-            if (sincePaint_.isValid()) seen[phase_].longestGap = std::max(seen[phase_].longestGap, sincePaint_.elapsed());
-            phase_ = p;
-            sincePaint_.start();
-        });
-        paints_.onPaint = [this] {
-            Seen& s = seen[phase_];
-            ++s.paints;
-            if (sincePaint_.isValid()) s.longestGap = std::max(s.longestGap, sincePaint_.restart());
-            if (clip_.CurrentFrame() != lastFrame_) ++s.frames, lastFrame_ = clip_.CurrentFrame();
-        };
-        clip.installEventFilter(&paints_);
+        // The time from the last paint to the phase's end counts as a gap too.
+        connect(&form, &wizard::frmMain::RunPhaseChanged, this, [this](Phase p) { Gap(), phase_ = p, sincePaint_.start(); });
+        clip.installEventFilter(this);
         // A timer that asks for a repaint at every chance it gets.
-        tick_.setInterval(0);
-        QObject::connect(&tick_, &QTimer::timeout, [this] {
-            ++seen[phase_].ticks;
-            clip_.update();
-        });
-        tick_.start();
+        connect(&tick_, &QTimer::timeout, this, [this] { ++seen[phase_].ticks, clip_.update(); });
+        tick_.start(0);
+    }
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() != QEvent::Paint) return false;
+        Seen& s = seen[phase_];
+        ++s.paints;
+        Gap();
+        if (clip_.CurrentFrame() != lastFrame_) ++s.frames, lastFrame_ = clip_.CurrentFrame();
+        return false;
     }
     void Print(Phase p, const char* name) {
         std::cout << name << ": " << seen[p].ticks << " ticks, " << seen[p].paints << " paints, " << seen[p].frames
@@ -99,8 +83,10 @@ public:
     }
 
 private:
+    void Gap() {
+        if (sincePaint_.isValid()) seen[phase_].longestGap = std::max(seen[phase_].longestGap, sincePaint_.restart());
+    }
     loomvale::Animate& clip_;
-    PaintWatch paints_;
     QTimer tick_;
     Phase phase_ = Phase::Idle;
     QElapsedTimer sincePaint_;
