@@ -25,6 +25,7 @@ protected:
 
 TEST_F(Navigation, WalksForwardAndBackWithTitlesAndButtonRules) {
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Loomvale ") + QStringLiteral(LOOMVALE_VERSION));
+    EXPECT_EQ(form->windowTitle().count(QLatin1Char('.')), 2);
     ExpectPage(0, "");
     EXPECT_FALSE(W("fraWatermark")->isVisible());
     for (const auto& [name, text, enabled] : {std::tuple{"cmdBack", "< &Back", false}, std::tuple{"cmdNext", "&Next >", true},
