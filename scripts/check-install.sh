@@ -120,5 +120,23 @@ rc=$?
 set -e
 [ "$rc" -eq 124 ] || fail "installed loomvale ended with status $rc: $(cat "$tmp/gui.log")"
 
+# Without any display it says so in one line and ends with status 1: no
+# abort, no core file. Rows: what the environment holds | why.
+while IFS='|' read -r display why; do
+  set +e
+  if [ -n "$display" ]; then env=(DISPLAY="$display"); else env=(-u DISPLAY); fi
+  (cd "$tmp/run" && ulimit -c 0 && env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "${env[@]}" HOME="$tmp/run" \
+    LOOMVALE_REGISTRY="$tmp/run/registry" timeout 20 "$prefix/bin/loomvale" >"$tmp/gui.log" 2>&1)
+  rc=$?
+  set -e
+  [ "$rc" -eq 1 ] && [ "$(wc -l <"$tmp/gui.log")" -eq 1 ] && grep -q 'loomvale-extract' "$tmp/gui.log" ||
+    fail "loomvale with $why: status $rc, said: $(cat "$tmp/gui.log")"
+done <<'ROWS'
+|no DISPLAY nor WAYLAND_DISPLAY
+:4711|a DISPLAY no X server answers
+ROWS
+version=$("$prefix/bin/loomvale-extract" --version) || fail "loomvale-extract --version failed"
+[[ $version =~ ^loomvale-extract\ [0-9]+\.[0-9]+\.[0-9]+$ ]] || fail "loomvale-extract --version says '$version'"
+
 if [ "$status" -eq 0 ]; then echo "check-install: all checks passed"; fi
 exit "$status"

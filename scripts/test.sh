@@ -23,20 +23,24 @@ run_ctest() {
 }
 
 status=0
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# Every option said outright: the run command configures the same folder
+# without tests, and a cached value must not carry over.
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLOOMVALE_SANITIZE=OFF -DLOOMVALE_FUZZ=OFF \
+  -DLOOMVALE_GUI=ON -DLOOMVALE_TESTS=ON -DLOOMVALE_BENCH=ON
 cmake --build build
 run_ctest build || status=1
 # The window tests again on a real X server, with and without a window manager.
 bash scripts/xvfb-tests.sh build || status=1
 
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLOOMVALE_SANITIZE=ON -DLOOMVALE_BENCH=OFF
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLOOMVALE_SANITIZE=ON -DLOOMVALE_FUZZ=OFF \
+  -DLOOMVALE_GUI=ON -DLOOMVALE_TESTS=ON -DLOOMVALE_BENCH=OFF
 cmake --build build-asan
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_ctest build-asan || status=1
 
 if [ -f fuzz/run.sh ]; then
   cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
-    -DLOOMVALE_FUZZ=ON -DLOOMVALE_GUI=OFF -DLOOMVALE_TESTS=OFF -DLOOMVALE_BENCH=OFF
+    -DLOOMVALE_FUZZ=ON -DLOOMVALE_SANITIZE=OFF -DLOOMVALE_GUI=OFF -DLOOMVALE_TESTS=OFF -DLOOMVALE_BENCH=OFF
   cmake --build build-fuzz
   bash fuzz/run.sh build-fuzz "${LOOMVALE_FUZZ_SECONDS:-120}" || { echo "fuzzing found a fault" >&2; status=1; }
 fi

@@ -19,6 +19,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/Packages.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -119,7 +121,8 @@ TEST_F(FolderRun, SixteenBitModulesInAFolderDecodeLikeTheirSource) {
     // plus a bitmap in the core form), beside a font module with nothing to take.
     fs::create_directories(root);
     for (const char* f : {"kinds.dll", "kinds16.exe", "kinds16_512.exe"}) fs::copy_file(kFixtures / f, root / f);
-    if (fs::exists("/usr/share/wine/fonts/coure.fon")) fs::copy_file("/usr/share/wine/fonts/coure.fon", root / "coure.exe");
+    ASSERT_TRUE(testsupport::Installed("/usr/share/wine/fonts/coure.fon", "fonts-wine"));
+    fs::copy_file("/usr/share/wine/fonts/coure.fon", root / "coure.exe");
     const CliResult r = Cli({"--quiet", "--dest", dest.string(), root.string()});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "Bitmap: 29\nIcon: 6\nCursor: 9\nAnimated cursor: 3\nVideo (AVI): 3\nWeb page: 12\n");
@@ -133,7 +136,7 @@ TEST_F(FolderRun, SixteenBitModulesInAFolderDecodeLikeTheirSource) {
                 EXPECT_EQ(Slurp(dest / kind / (ne + name.substr(9))), Slurp(e.path())) << ne << " " << name;
         }
     EXPECT_EQ(Slurp(dest / "Web pages" / "kinds16.exe - ABOUT.HTM").substr(0, 41), "<html><body><h1>About</h1></body></html>\n");
-    if (Shell("command -v identify").status != 0) GTEST_SKIP() << "ImageMagick is not installed";
+    ASSERT_TRUE(testsupport::Installed("/usr/bin/identify", "imagemagick"));
     std::string all = "\n";
     for (const auto* folder : {"Bitmaps", "Icons", "Cursors"})
         for (const auto& e : fs::directory_iterator(dest / folder)) {
@@ -156,8 +159,8 @@ TEST_F(FolderRun, SixteenBitModulesInAFolderDecodeLikeTheirSource) {
 TEST_F(FolderRun, EveryBitmapHeaderFormDecodesLikeItsSource) {
     // bitmaps.dll holds one bitmap per header form, each named after its
     // source in tests/fixtures/src/bitmaps.
-    if (Shell("/usr/bin/python3 -c 'import PIL' && command -v compare").status != 0)
-        GTEST_SKIP() << "Pillow or ImageMagick is not installed";
+    ASSERT_TRUE(testsupport::Installed("/usr/bin/compare", "imagemagick"));
+    ASSERT_TRUE(testsupport::Installed("/usr/lib/python3/dist-packages/PIL/Image.py", "python3-pil"));
     ASSERT_EQ(Cli({"--quiet", "--dest", dest.string(), "--types", "bitmap", (kFixtures / "bitmaps.dll").string()}).status, 0);
     std::map<std::string, fs::path> written;  // resource name -> file, from the index
     std::istringstream index(Slurp(dest / "Bitmaps/__index.txt"));

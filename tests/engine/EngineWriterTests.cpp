@@ -80,7 +80,7 @@ TEST_F(WriterTest, BitmapsAndRawResources) {
     // The short bitmap wrote nothing and got no count.
     EXPECT_EQ(Files("Bitmaps"), (std::vector<std::string>{"__index.txt", "a.exe (2).bmp", "a.exe.bmp"}));
     EXPECT_EQ(owner.found.size(), 5u);
-    if (!HaveIdentify()) GTEST_SKIP() << "identify not installed";
+    ASSERT_TRUE(HaveIdentify());
     EXPECT_EQ(Identify(dest / "Bitmaps/a.exe.bmp", "%w %h"), "5 3");
     EXPECT_EQ(Identify(dest / "Bitmaps/a.exe (2).bmp", "%[hex:p{0,0}] %[hex:p{1,0}]"), "00FF00 0000FF");
 }
@@ -106,7 +106,7 @@ TEST_F(WriterTest, IconDirectoryDescribesTheImagesWritten) {
     EXPECT_TRUE(std::equal(small.begin(), small.end(), f.begin() + offsets[1]));
     ASSERT_EQ(owner.found.size(), 1u);
     EXPECT_EQ(owner.found[0].kind, engine::RES_ICON);
-    if (!HaveIdentify()) GTEST_SKIP() << "identify not installed";
+    ASSERT_TRUE(HaveIdentify());
     EXPECT_EQ(Identify(dest / "Icons/a.exe.ico"), "16 16\n8 8\n");
 }
 
@@ -201,6 +201,7 @@ TEST_F(WriterTest, CursorsUpTo256PixelsInEitherHeightForm) {
         res.push_back(R(12, id, CursorGroup({{size, groupHeight, 1, 1, uint32_t(m.size()), id}}))), ++id;
     }
     Run(Module("a.exe", res), Only(engine::RES_CURSOR));
+    ASSERT_TRUE(HaveIdentify());
     for (int i = 0; const auto& [size, groupHeight] : rows) {
         SCOPED_TRACE(std::to_string(size) + " in a group of height " + std::to_string(groupHeight));
         const fs::path f = dest / "Cursors" / (i++ ? "a.exe (" + std::to_string(i) + ").cur" : std::string("a.exe.cur"));
@@ -208,7 +209,7 @@ TEST_F(WriterTest, CursorsUpTo256PixelsInEitherHeightForm) {
         ASSERT_GE(b.size(), 22u);
         const uint8_t byte = size == 256 ? 0 : uint8_t(size);  // 256 is written as 0
         EXPECT_EQ(Bytes(b.begin() + 6, b.begin() + 12), (Bytes{byte, byte, 2, 0, 5, 0}));
-        if (HaveIdentify()) { EXPECT_EQ(Identify(f, "%w %h"), std::to_string(size) + " " + std::to_string(size)); }
+        EXPECT_EQ(Identify(f, "%w %h"), std::to_string(size) + " " + std::to_string(size));
     }
 }
 
@@ -237,7 +238,7 @@ TEST_F(WriterTest, CursorDirectoryDescribesTheImagesWritten) {
     EXPECT_EQ(g[7], 24);
     EXPECT_EQ(G32(g, 14), 8u);
     EXPECT_EQ(G32(g, 18), 22u);
-    if (!HaveIdentify()) GTEST_SKIP() << "identify not installed";
+    ASSERT_TRUE(HaveIdentify());
     EXPECT_EQ(Identify(dest / "Cursors/a.exe.cur"), "32 32\n16 16\n");
 }
 

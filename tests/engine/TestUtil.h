@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/Packages.h"
 #include "tests/support/PeBuilder.h"
 #include "engine/mResCore.h"
 #include "platform/FileIo.h"
@@ -173,7 +174,7 @@ protected:
 };
 
 // What an independent decoder says about a file, in identify's format.
-inline bool HaveIdentify() { return ::access("/usr/bin/identify", X_OK) == 0; }
+inline ::testing::AssertionResult HaveIdentify() { return testsupport::Installed("/usr/bin/identify", "imagemagick"); }
 inline std::string Identify(const fs::path& f, const std::string& format = "%w %h\\n") {
     std::string out;
     FILE* p = ::popen(("identify -depth 8 -format '" + format + "' '" + f.string() + "' 2>&1").c_str(), "r");

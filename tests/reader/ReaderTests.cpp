@@ -14,6 +14,7 @@
 
 #include "platform/PeResources.h"
 #include "tests/support/NeBuilder.h"
+#include "tests/support/Packages.h"
 #include "tests/support/PeBuilder.h"
 
 using platform::ResId;
@@ -255,7 +256,7 @@ std::vector<std::string> WrestoolListing(const std::string& path) {
     return out;
 }
 
-bool HaveWrestool() { return access("/usr/bin/wrestool", X_OK) == 0; }
+::testing::AssertionResult HaveWrestool() { return testsupport::Installed("/usr/bin/wrestool", "icoutils"); }
 
 NeBuilder NeSample(uint16_t shift) {
     NeBuilder b;
@@ -284,9 +285,8 @@ TEST(NeReader, FixturesAgreeWithWrestool) {
             "#2/#1 " + pad(200), "#2/LOGO " + pad(16), "#2/#130 " + pad(513), "#3/#1 " + pad(744), "#3/#2 " + pad(1),
             "#14/MAINICON " + pad(34), "AVI/#5 " + pad(4096), "#23/ABOUT.HTM " + pad(300), "avi/#7 " + pad(5)};
         EXPECT_EQ(LoadAll(a.m, b.Build().size()), expect) << "shift " << shift;
-        if (HaveWrestool()) {
-            EXPECT_EQ(WrestoolListing(a.path), expect) << "shift " << shift;
-        }
+        ASSERT_TRUE(HaveWrestool());
+        EXPECT_EQ(WrestoolListing(a.path), expect) << "shift " << shift;
         // The bytes are the stored ones, padding after.
         Data got = Load(a.m, ResId::Int(2), ResId::Int(130));
         ASSERT_GE(got.size(), 513u);
@@ -316,9 +316,11 @@ TEST(NeReader, LookupRules) {
 
 TEST(Reader, RealModulesLoadEveryResource) {
     // Wine's own PE modules; its 16-bit fonts also against wrestool.
-    for (auto [dir, ext, wrestool] : {std::tuple{"/usr/lib/x86_64-linux-gnu/wine/x86_64-windows", ".dll", false},
-                                      {"/usr/share/wine/fonts", ".fon", true}}) {
-        if (!fs::is_directory(dir) || (wrestool && !HaveWrestool())) continue;  // libwine, fonts-wine, icoutils
+    for (auto [dir, ext, wrestool, sample, package] :
+         {std::tuple{"/usr/lib/x86_64-linux-gnu/wine/x86_64-windows", ".dll", false, "shell32.dll", "libwine"},
+          {"/usr/share/wine/fonts", ".fon", true, "coure.fon", "fonts-wine"}}) {
+        ASSERT_TRUE(testsupport::Installed(std::string(dir) + "/" + sample, package));
+        if (wrestool) ASSERT_TRUE(HaveWrestool());
         std::size_t modules = 0, resources = 0;
         for (const auto& e : fs::directory_iterator(dir)) {
             if (e.path().extension() != ext || ++modules > 120) continue;
@@ -400,9 +402,8 @@ TEST(NeReader, RepackedFixturesHoldWhatThePeModuleHolds) {
         }
         // wrestool prints the type's name for a string name under a string type: leave those rows out.
         auto integerTypes = [](std::vector<std::string> v) { return std::erase_if(v, [](auto& s) { return s[0] != '#'; }), v; };
-        if (HaveWrestool()) {
-            EXPECT_EQ(integerTypes(LoadAll(ne, fs::file_size(dir + file))), integerTypes(WrestoolListing(dir + file))) << file;
-        }
+        ASSERT_TRUE(HaveWrestool());
+        EXPECT_EQ(integerTypes(LoadAll(ne, fs::file_size(dir + file))), integerTypes(WrestoolListing(dir + file))) << file;
         platform::FreeLibrary(ne);
     }
     platform::FreeLibrary(pe);
