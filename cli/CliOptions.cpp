@@ -57,6 +57,11 @@ const std::vector<OptionRow>& Table() {
              o.help = true;
              return true;
          }},
+        {"--version", nullptr, "print the program's name and version",
+         [](CliOptions& o, const std::string&, std::string&) {
+             o.version = true;
+             return true;
+         }},
     };
     return table;
 }
@@ -123,7 +128,7 @@ bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error) {
         }
         if (!row->apply(out, value, error)) return false;
     }
-    if (out.help) return true;
+    if (out.help || out.version) return true;
     if (out.versionInfo) {
         if (out.files.empty()) {
             error = "no program file given";

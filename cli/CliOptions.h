@@ -16,6 +16,7 @@ struct CliOptions {
     engine::ResTypes types;         // --types LIST (default: all kinds)
     bool quiet = false;             // --quiet
     bool help = false;              // --help
+    bool version = false;           // --version
     bool versionInfo = false;       // --version-info: print each file's version instead
     std::string mask = kDefaultMask; // --mask MASK: the files a folder search takes
     bool noSubfolders = false;      // --no-subfolders

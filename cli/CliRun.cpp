@@ -227,6 +227,10 @@ int RunExtractCommand(int argc, char** argv) {
         std::fputs(UsageText().c_str(), stdout);
         return 0;
     }
+    if (opts.version) {
+        std::puts("loomvale-extract " LOOMVALE_VERSION);
+        return 0;
+    }
     if (opts.versionInfo) return PrintVersionInfo(opts.files, stdout);
     InstallInterruptHandler();
     if (!PrepareDestination(opts.dest, opts.types, error)) {

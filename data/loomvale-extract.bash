@@ -29,7 +29,7 @@ _loomvale_extract() {
 
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W '--dest --types --mask --no-subfolders --all-drives --quiet
-            --version-info --help' -- "$cur"))
+            --version-info --version --help' -- "$cur"))
         return
     fi
     _filedir

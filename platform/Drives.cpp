@@ -189,6 +189,10 @@ std::string WithoutSlash(std::string s) {
     return s;
 }
 
+bool HasMountAt(const std::vector<Mount>& mounts, std::string_view point) {
+    return std::any_of(mounts.begin(), mounts.end(), [&](const Mount& m) { return m.point == point; });
+}
+
 }  // namespace
 
 MountTableReading::MountTableReading(bool current)
@@ -224,6 +228,13 @@ uint32_t GetLogicalDriveStringsA(uint32_t bufferLength, char* buffer) {
     if (!ReadMounts(mounts)) return 0;
     std::string list;
     std::vector<std::string> seen;
+    // In a chroot or some containers the root is no mount point of its own,
+    // yet it is the first drive the process sees.
+    if (!HasMountAt(mounts, "/")) {
+        list += "/";
+        list.push_back('\0');
+        seen.push_back("at:/");
+    }
     for (std::size_t i = 0; i < mounts.size(); ++i) {
         const Mount& m = mounts[i];
         // Only the last mount at a point is in force.
@@ -253,7 +264,7 @@ uint32_t GetDriveTypeA(const std::string& root) {
     // The last mount at a point is the one in force.
     for (auto it = mounts.rbegin(); it != mounts.rend(); ++it)
         if (it->point == point) return TypeOf(*it, MustNotExamine(*it, mounts));
-    return DRIVE_NO_ROOT_DIR;
+    return point == "/" ? DRIVE_FIXED : DRIVE_NO_ROOT_DIR;
 }
 
 }  // namespace platform

@@ -67,7 +67,7 @@ TEST_F(Navigation, WalksForwardAndBackWithTitlesAndButtonRules) {
 }
 
 TEST_F(Navigation, RunPageLocksTheWayBackAndFinishPageCloses) {
-    Put("mounts", "");  // all drives, of which there are none
+    Put("mounts", "none / tmpfs rw 0 0\n");  // all drives, of which there are none fixed
     platform::SetDriveSources(Tmp("mounts"), Tmp("sys"));
     for (int i = 0; i < 4; ++i) Click("cmdNext");
     ASSERT_EQ(form->CurPage, 4);

@@ -86,7 +86,7 @@ TEST_F(RealSearch, EachModeScansEveryMatchInReach) {
         QDir().mkpath(QString::fromStdString(Tmp("sys/class/block/") + dev));
         Put(std::string("sys/class/block/") + dev + "/removable", removable);
     }
-    const std::string mounts = "/dev/fda " + Tmp("c") + " ext4 rw 0 0\n/dev/fdc " + Tmp("stick") +
+    const std::string mounts = "none / tmpfs rw 0 0\n/dev/fda " + Tmp("c") + " ext4 rw 0 0\n/dev/fdc " + Tmp("stick") +
                                " vfat rw 0 0\n/dev/fdb " + Tmp("d") + " ext4 rw 0 0\n";
     Put("mounts", QByteArray::fromStdString(mounts));
     platform::SetDriveSources(Tmp("mounts"), Tmp("sys"));

@@ -93,7 +93,8 @@ protected:
         t.file("sys/class/block/fdc/removable", "1");
         std::filesystem::create_directory_symlink("fda/fda1", t.path("sys/class/block/fda1"));
         const std::string r = t.root();
-        t.file("mounts", "/dev/fdc " + r + "/stick vfat rw 0 0\n/dev/fda1 " + r + "/c ext4 rw 0 0\n/dev/sr0 " + r +
+        // A RAM disk as the root: listed, never searched.
+        t.file("mounts", "none / tmpfs rw 0 0\n/dev/fdc " + r + "/stick vfat rw 0 0\n/dev/fda1 " + r + "/c ext4 rw 0 0\n/dev/sr0 " + r +
                              "/cd iso9660 ro 0 0\nhost:/x " + r + "/net nfs4 rw 0 0\nproc " + r + "/proc proc rw 0 0\n" +
                              "/dev/fda1 " + r + "/again ext4 rw 0 0\n/dev/fdb " + r + "/d\\040e xfs rw 0 0\nbad\n");
         platform::SetDriveSources(t.path("mounts"), t.path("sys"));
@@ -114,12 +115,20 @@ TEST_F(FakeDrives, ListOfEachDeviceOnceAndTheKinds) {
     EXPECT_EQ(buf[needed], '#');
     const std::string r = t.root();
     EXPECT_EQ(std::string(buf.data(), needed),
-              r + "/stick/\0"s + r + "/c/\0"s + r + "/cd/\0"s + r + "/net/\0"s + r + "/d e/\0\0"s);
+              "/\0"s + r + "/stick/\0"s + r + "/c/\0"s + r + "/cd/\0"s + r + "/net/\0"s + r + "/d e/\0\0"s);
     const std::pair<const char*, uint32_t> kinds[] = {
         {"/c/", platform::DRIVE_FIXED},   {"/d e", platform::DRIVE_FIXED},     {"/stick/", platform::DRIVE_REMOVABLE},
         {"/cd/", platform::DRIVE_CDROM},  {"/net/", platform::DRIVE_REMOTE},   {"/proc/", platform::DRIVE_UNKNOWN},
         {"/c/x/", platform::DRIVE_NO_ROOT_DIR}};
     for (const auto& [root, kind] : kinds) EXPECT_EQ(platform::GetDriveTypeA(t.root() + root), kind) << root;
+    EXPECT_EQ(platform::GetDriveTypeA("/"), platform::DRIVE_RAMDISK);
+
+    // A chroot's table has no root: the root the process sees is still its first fixed drive.
+    t.file("mounts", "/dev/fda1 " + r + "/c ext4 rw 0 0\n");
+    std::vector<char> chroot(platform::GetLogicalDriveStringsA(0, nullptr));
+    ASSERT_EQ(platform::GetLogicalDriveStringsA(static_cast<uint32_t>(chroot.size()), chroot.data()), chroot.size() - 1);
+    EXPECT_EQ(std::string(chroot.data(), chroot.size()), "/\0"s + r + "/c/\0\0"s);
+    EXPECT_EQ(platform::GetDriveTypeA("/"), platform::DRIVE_FIXED);
 }
 
 TEST_F(FakeDrives, StopAtTheFirstFileAndNoMountTable) {
