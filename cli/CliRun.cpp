@@ -59,17 +59,21 @@ bool ExtractOneFile(ExtractRun& run, const std::string& path) {
         else
             std::fprintf(stderr, "[%zu] %s\n", run.filesDone + run.filesMissing + 1, shown.c_str());
     }
-    if (!platform::PathFileExistsA(path)) {
-        std::fprintf(stderr, "loomvale-extract: %s: no such file\n", shown.c_str());
-        ++run.filesMissing;
-        return true;
-    }
     return ScanFile(run, path);
 }
 
 bool ScanFile(ExtractRun& run, const std::string& path) {
     std::string file = path;
     const bool stopped = engine::ExtractResources(file, run.types, &run.owner, run.dest);
+    if (const int err = engine::State().ReadError; err != 0) {
+        // Not scanned: said on its own line, whatever the progress shows.
+        const std::string shown = platform::VisibleText(path);
+        const bool missing = err == ENOENT || err == ENOTDIR;
+        std::fprintf(stderr, "loomvale-extract: %s: %s\n", shown.c_str(),
+                     missing ? "no such file" : ("cannot be read: " + std::string(std::strerror(err))).c_str());
+        ++(missing ? run.filesMissing : run.filesUnreadable);
+        return true;
+    }
     ++run.filesDone;
     if (stopped) run.writeErrors = true;
     return !stopped;
@@ -78,12 +82,12 @@ bool ScanFile(ExtractRun& run, const std::string& path) {
 // ---- Ctrl-C ---------------------------------------------------------------
 
 namespace {
-volatile std::sig_atomic_t g_interrupted = 0;
+volatile std::sig_atomic_t g_interrupted = 0;  // the signal's number
 // Armed for the whole search: the handler stops the count or the walk at its
 // next entry, also when no file matches and no event would ask.
 search::cSearchCore* volatile g_armed = nullptr;
-extern "C" void OnInterrupt(int) {
-    g_interrupted = 1;
+extern "C" void OnInterrupt(int signal) {
+    g_interrupted = signal;
     if (search::cSearchCore* core = g_armed) core->StopWalk();
 }
 }  // namespace
@@ -95,13 +99,15 @@ void InstallInterruptHandler() {
     sa.sa_handler = OnInterrupt;
     sigemptyset(&sa.sa_mask);
     // Restart interrupted reads and writes, so no file is cut short; the
-    // handler goes back to the default after one signal.
+    // handler goes back to the default after one signal, so a second one
+    // ends the program at once.
     sa.sa_flags = SA_RESTART | SA_RESETHAND;
-    sigaction(SIGINT, &sa, nullptr);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &sa, nullptr);
 }
 
 bool Interrupted() { return g_interrupted != 0; }
-void SetInterrupted(bool on) { g_interrupted = on ? 1 : 0; }
+int InterruptSignal() { return g_interrupted; }
+void SetInterrupted(bool on) { g_interrupted = on ? SIGINT : 0; }
 
 // ---- Progress line ----------------------------------------------------------
 
@@ -154,6 +160,18 @@ void ProgressLine::Update(const ExtractRun& run, int32_t dirsDone, uint32_t nowT
         }
     } else if (moved) {
         std::fprintf(out_, "%s\n", Text(run).c_str());
+        std::fflush(out_);
+    }
+}
+
+void ProgressLine::Finish(const ExtractRun& run) {
+    // The last folders may hold no match, so no file moved the line there.
+    const bool moved = total_ > 0 && value_ != 50;
+    value_ = 50;
+    remaining_.clear();
+    if (terminal_ ? drawnOnce_ || moved : moved) {
+        if (terminal_) Draw(Text(run));
+        else std::fprintf(out_, "%s\n", Text(run).c_str());
         std::fflush(out_);
     }
 }
@@ -281,12 +299,22 @@ int RunExtractCommand(int argc, char** argv) {
     }
     ProgressLine* shown = counted && !run.quiet ? &progress : nullptr;
 
+    // Folders too deep to enter are said once per search, never passed over quietly.
+    const auto noteSkipped = [&](const std::string& where) {
+        const int32_t skipped = core.FoldersNotEntered();
+        if (skipped == 0) return;
+        run.foldersSkipped += static_cast<std::size_t>(skipped);
+        progress.Break();
+        std::fprintf(stderr, "loomvale-extract: %s: %d %s nested too deeply to be searched (more than 2048 levels)\n",
+                     platform::VisibleText(where).c_str(), skipped, skipped == 1 ? "folder is" : "folders are");
+    };
     int64_t dirOffset = 0;
     if (opts.allDrives && !Interrupted()) {
         FolderSearch receiver(run, shown, 0);
         core.SetEvents(&receiver);
         core.SearchSystemForFiles(opts.mask);
         core.SetEvents(nullptr);
+        noteSkipped("all drives");
     }
     for (std::size_t i = 0; i < opts.files.size() && !Interrupted(); ++i) {
         if (!isFolder[i]) {
@@ -298,9 +326,11 @@ int RunExtractCommand(int argc, char** argv) {
         core.SetEvents(&receiver);
         core.SearchForFiles(opts.files[i], recurse, opts.mask);
         core.SetEvents(nullptr);
+        noteSkipped(opts.files[i]);
         dirOffset += dirCounts[i];
     }
     ArmInterrupt(nullptr);
+    if (shown && !Interrupted()) progress.Finish(run);
     progress.Break();
     if (!run.quiet) {
         if (anyFolder)
@@ -308,12 +338,13 @@ int RunExtractCommand(int argc, char** argv) {
         else
             std::fprintf(stderr, "%zu of %zu files done", run.filesDone, run.filesTotal);
         if (run.filesMissing) std::fprintf(stderr, ", %zu not found", run.filesMissing);
+        if (run.filesUnreadable) std::fprintf(stderr, ", %zu unreadable", run.filesUnreadable);
         std::fputc('\n', stderr);
     }
     if (Interrupted()) std::fprintf(stderr, "loomvale-extract: interrupted\n");
     PrintSummary(run, stdout);
-    if (Interrupted()) return 130;
-    return run.writeErrors || run.filesMissing ? 1 : 0;
+    if (Interrupted()) return 128 + InterruptSignal();
+    return run.writeErrors || run.filesMissing || run.filesUnreadable || run.foldersSkipped ? 1 : 0;
 }
 
 }  // namespace cli

@@ -32,6 +32,8 @@ struct ExtractRun {
     std::size_t filesTotal = 0;  // for progress; 0 when not known in advance
     bool writeErrors = false;    // a write error stopped at least one file
     std::size_t filesMissing = 0;  // PATHs that named nothing: not every file was scanned
+    std::size_t filesUnreadable = 0;  // files that could not be opened or read
+    std::size_t foldersSkipped = 0;   // folders the walk could not enter
 };
 
 // Creates dest (its parent must exist) and the folder of every selected
@@ -56,6 +58,8 @@ public:
     void Begin(int32_t totalDirs, uint32_t startTicks);
     // After each file; dirsDone counts the directory entries met so far.
     void Update(const ExtractRun& run, int32_t dirsDone, uint32_t nowTicks);
+    // At the end of a complete search: 100 %, no remaining time.
+    void Finish(const ExtractRun& run);
     // Ends a terminal line so that other output starts on a line of its own.
     void Break();
     std::string Text(const ExtractRun& run) const;
@@ -93,12 +97,14 @@ private:
     int32_t dirOffset_;
 };
 
-// Ctrl-C handling: the handler only sets a flag and stops the armed search
-// object's walk or count; a second Ctrl-C ends the program at once.
+// Ctrl-C, SIGTERM and SIGHUP: the handler only notes the signal and stops
+// the armed search object's walk or count; a second one ends the program at
+// once. The command then ends with status 128 + the signal's number.
 void InstallInterruptHandler();
 // The search object Ctrl-C stops; nullptr disarms.
 void ArmInterrupt(search::cSearchCore* core);
 bool Interrupted();
+int InterruptSignal();  // SIGINT, SIGTERM or SIGHUP; 0 when none came
 void SetInterrupted(bool on);  // for tests
 
 // One line per selected kind, in kind order: "Icon: 3".
@@ -108,7 +114,8 @@ void PrintSummary(const ExtractRun& run, std::FILE* out);
 // when every file had one, else 1.
 int PrintVersionInfo(const std::vector<std::string>& files, std::FILE* out);
 
-// The whole command; returns the exit code (0 ok, 1 write error, 2 usage).
+// The whole command; returns the exit code (0 ok, 1 a file or folder not
+// done, 2 usage, 128 + the signal's number when stopped by one).
 int RunExtractCommand(int argc, char** argv);
 
 }  // namespace cli

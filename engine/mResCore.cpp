@@ -23,6 +23,8 @@ namespace {
 
 EngineState g_state;
 
+constexpr const char* kIndexFileName = "__index.txt";
+
 // Resource types the group writers read their members from.
 constexpr uint16_t kRtCursor = 1;
 constexpr uint16_t kRtIcon = 3;
@@ -94,7 +96,30 @@ void RecordError(const FileError& e) {
     g_state.LastErrorDescription = e.description;
 }
 
+// A file error as the user sees it: the design's description, then the path.
+void RecordError(const FileError& e, const std::string& path) {
+    RecordError(e);
+    if (!path.empty()) g_state.LastErrorDescription += ": " + path;
+}
+
 const FileError kAccessError{platform::kErrPathFileAccess, "Path/File access error"};
+
+bool IsBlank(const std::string& s) { return s.find_first_not_of(' ') == std::string::npos; }
+
+void ShowWriteError() {
+    if (!IsBlank(g_state.LastErrorDescription))
+        platform::MsgBox(g_state.LastErrorDescription, platform::MsgButtons::OK, platform::MsgIcon::Critical);
+}
+
+// The program file changed while it was read: nothing more is taken from it.
+bool SourceChanged() {
+    if (!g_state.Module || platform::ModuleUnchanged(g_state.Module)) return false;
+    g_state.LastError = platform::kErrDeviceIO;
+    g_state.LastErrorDescription = "The file\r\n" + g_state.SourceFile +
+                                   "\r\nchanged or could not be read while its resources were saved; "
+                                   "the rest of them were not saved.";
+    return true;
+}
 
 // What one resource may make us write: a damaged group that lists one
 // member thousands of times must not fill the disk.
@@ -103,19 +128,28 @@ uint64_t g_outputLimit = kMinOutputLimit;
 
 bool WithinOutputLimit(uint64_t bytes) { return bytes <= g_outputLimit; }
 
+// Gives a complete file its name, unless the program file changed while the
+// file's bytes were read from it.
+bool Publish(platform::NewFile& file, const std::string& path, FileError e) {
+    if (!e.number && SourceChanged()) return false;
+    if (!e.number) e = file.Publish();
+    if (e.number) {
+        RecordError(e, path);
+        return false;
+    }
+    g_state.CreatedPath = path;
+    return true;
+}
+
 // Writes the pieces as a new file at path, noting what was created.
 bool WriteOutput(const std::string& path, std::span<const std::span<const uint8_t>> pieces) {
     uint64_t total = 0;
     for (const auto& p : pieces) total += p.size();
     if (!WithinOutputLimit(total)) return false;
-    bool created = false;
-    const FileError e = platform::WriteNewFile(path, pieces, created);
-    if (created) g_state.CreatedPath = path;
-    if (e.number) {
-        RecordError(e);
-        return false;
-    }
-    return true;
+    platform::NewFile file;
+    FileError e = file.Begin(path);
+    if (!e.number) e = file.Write(pieces);
+    return Publish(file, path, e);
 }
 
 bool WriteOutput(const std::string& path, std::span<const uint8_t> data) {
@@ -129,10 +163,6 @@ std::string CutUtf8(std::string text, std::size_t max) {
     while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
     text.resize(n);
     return text;
-}
-
-bool IsBlank(const std::string& s) {
-    return s.find_first_not_of(' ') == std::string::npos;
 }
 
 // Control characters in a name or path would break the index into lines
@@ -226,15 +256,9 @@ bool WriteGroupFile(const std::string& path, const std::vector<uint8_t>& head, c
     }
     if (pieces.size() == 1 + images.size()) return WriteOutput(path, pieces);
 
-    int fd = -1;
-    FileError e = platform::CreateNewFile(path, fd);
-    if (e.number) {
-        RecordError(e);
-        return false;
-    }
-    g_state.CreatedPath = path;
-    e = platform::WriteAll(fd, head.data(), head.size(), path);
-    bool changed = false;
+    platform::NewFile file;
+    FileError e = file.Begin(path);
+    if (!e.number) e = file.Write(head.data(), head.size());
     for (const auto& image : images) {
         if (e.number) break;
         std::vector<uint8_t> loaded;
@@ -243,21 +267,15 @@ bool WriteGroupFile(const std::string& path, const std::vector<uint8_t>& head, c
             loaded = members.Load(image.id);
             data = &loaded;
         }
+        // A member that no longer matches: the group is refused, or, when the
+        // file changed, the change is reported by Publish.
         if (data->size() != image.size) {
-            changed = true;
-            break;
+            SourceChanged();
+            return false;
         }
-        e = platform::WriteAll(fd, data->data() + skip, image.length - skip, path);
+        e = file.Write(data->data() + skip, image.length - skip);
     }
-    const FileError c = platform::CloseFile(fd, path);
-    if (!e.number) e = c;
-    if (e.number) {
-        RecordError(e);
-        return false;
-    }
-    // The module changed under us: SaveResource removes the begun file as
-    // for any refused group.
-    return !changed;
+    return Publish(file, path, e);
 }
 
 // The header and directory of an icon or cursor file, entry by entry, with
@@ -346,21 +364,22 @@ void NoteOwnWrite(const std::string& folder) {
     if (it != g_names.end()) it->second.seen = platform::FolderStamp(folder);
 }
 
-// The candidate path for MakeOutputPath; blocked when a link, pipe or
-// device holds the first free-looking candidate.
-std::string FindOutputPath(const std::string& TypeText, std::string NameText, bool& blocked);
+// The candidate path for MakeOutputPath. problem is set when a link, pipe or
+// device holds the first candidate that is not a file or folder, or when the
+// name cannot be looked at (the folder missing or unreadable, a name too long).
+std::string FindOutputPath(const std::string& TypeText, std::string NameText, FileError& problem);
 
-// Removes the file a failed or refused writer began. A file that stays is
-// an error of its own, reported, so the next write does not quietly move on
-// to the next name.
-bool RemoveBegunFile(const std::string& path) {
+// Takes back a file whose index line could not be written (why: that
+// error), so that every file in a folder has its line. A file that stays is
+// said, with both errors.
+bool RemoveUnlistedFile(const std::string& path, std::string why) {
     if (g_state.CreatedPath != path) return true;
     g_state.CreatedPath.clear();
     const FileError e = platform::DeleteFile(path);
     if (!e.number || e.number == platform::kErrPathNotFound) return true;
     RecordError(e);
-    g_state.LastErrorDescription =
-        "The partly written file\r\n" + path + "\r\ncould not be deleted: " + e.description;
+    g_state.LastErrorDescription = "The file\r\n" + path + "\r\nhas no line in its index (" + why +
+                                   ") and could not be deleted: " + e.description;
     return false;
 }
 
@@ -385,18 +404,22 @@ bool ExtractResources(std::string& FilePath, const ResTypes& Types, IResOwner* O
     g_state.Owner = Owner;
     g_state.DestFolder = platform::AddBackslash(DestFolder);
     g_state.SourceFile = FilePath;
-    std::error_code ec;
-    const uint64_t fileSize = std::filesystem::file_size(FilePath, ec);
-    g_outputLimit = std::max<uint64_t>(kMinOutputLimit, ec ? 0 : fileSize * 16);
+    g_state.ReadError = 0;
     g_state.Cancel = kFalse;
 
     HMODULE module = platform::LoadLibraryExA(FilePath.c_str(), nullptr, platform::LOAD_LIBRARY_AS_DATAFILE);
-    if (module) {
-        g_state.Module = module;
-        if (!OwnerStops()) platform::EnumResourceTypesA(module, EnumResTypeProc, 0);
-        g_state.Module = nullptr;
-        platform::FreeLibrary(module);
+    if (!module) {
+        g_state.ReadError = platform::LastLoadError();
+        return false;
     }
+    g_outputLimit = std::max<uint64_t>(kMinOutputLimit, platform::ModuleFileSize(module) * 16);
+    g_state.Module = module;
+    if (!OwnerStops()) platform::EnumResourceTypesA(module, EnumResTypeProc, 0);
+    // A change after the last resource read is said too: the file the user
+    // scanned is not the one on disk now.
+    if (g_state.LastError == 0 && SourceChanged()) ShowWriteError();
+    g_state.Module = nullptr;
+    platform::FreeLibrary(module);
     return g_state.LastError != 0;
 }
 
@@ -423,11 +446,6 @@ bool EnumResNameProc(HMODULE hModule, const ResId& Type, const ResId& Name, intp
 
 namespace {
 
-void ShowWriteError() {
-    if (!IsBlank(g_state.LastErrorDescription))
-        platform::MsgBox(g_state.LastErrorDescription, platform::MsgButtons::OK, platform::MsgIcon::Critical);
-}
-
 // Whatever way a resource's write ends, the folder's new time is our own.
 struct OwnWriteNote {
     std::string folder;
@@ -438,8 +456,8 @@ struct OwnWriteNote {
 
 bool SaveResource(HMODULE hModule, const std::string& TypeText, const ResId& Name) {
     const std::string NameText = TextOf(Name);
-    bool blocked = false;
-    std::string path = FindOutputPath(TypeText, NameText, blocked);
+    FileError problem;
+    std::string path = FindOutputPath(TypeText, NameText, problem);
     const OwnWriteNote note{GetFolderPath(path)};
     int renames = 0;
     for (;;) {
@@ -447,8 +465,8 @@ bool SaveResource(HMODULE hModule, const std::string& TypeText, const ResId& Nam
         g_state.LastErrorDescription.clear();
         g_state.CreatedPath.clear();
         bool ok = false;
-        if (blocked)
-            RecordError(kAccessError);
+        if (problem.number)
+            RecordError(problem, path);
         else if (TypeText == "2")
             ok = SaveBitmap(hModule, path, Name);
         else if (TypeText == "12")
@@ -462,12 +480,14 @@ bool SaveResource(HMODULE hModule, const std::string& TypeText, const ResId& Nam
             // A refused resource leaves nothing: an index line would name a
             // file that does not exist, or the file the next resource takes.
             if (!ok) {
-                if (!RemoveBegunFile(path)) ShowWriteError();
+                // Data that could not be read in full is an error of the
+                // file, not a resource to pass over.
+                if (SourceChanged()) ShowWriteError();
                 return false;
             }
             // The resource's own file is complete; its index line follows. A
-            // failing append stops this program file like a writer's error,
-            // but keeps the written file and its count.
+            // file that cannot be listed is taken away again: every file in
+            // the folder has its line. The error names the index.
             FileError e = WriteIndexEntry(path, TypeText, NameText);
             while (e.number == platform::kErrDiskFull) {
                 if (platform::MsgBox(kDiskFullPrompt, platform::MsgButtons::RetryCancel,
@@ -475,26 +495,21 @@ bool SaveResource(HMODULE hModule, const std::string& TypeText, const ResId& Nam
                     break;
                 e = WriteIndexEntry(path, TypeText, NameText);
             }
-            if (e.number) {
-                RecordError(e);
-                if (e.number != platform::kErrDiskFull) ShowWriteError();
-            }
-            return ok;
+            if (!e.number) return true;
+            RecordError(e, GetFolderPath(path) + platform::kPathSep + kIndexFileName);
+            const bool removed = RemoveUnlistedFile(path, g_state.LastErrorDescription);
+            if (!removed || e.number != platform::kErrDiskFull) ShowWriteError();
+            return false;
         }
 
         if (g_state.LastError == platform::kErrFileAlreadyExists && ++renames < kMaxNameRetries) {
-            // Something appeared at the name since it was chosen: take the
-            // next free one instead of writing over it.
-            path = FindOutputPath(TypeText, NameText, blocked);
+            // Something took the name since it was chosen: take the next
+            // free one instead of writing over it.
+            path = FindOutputPath(TypeText, NameText, problem);
             continue;
         }
 
-        // A failed write leaves no half file: remove what was written, but
-        // only from a file this writer created itself.
-        if (!RemoveBegunFile(path)) {
-            ShowWriteError();
-            return false;
-        }
+        // Nothing of a failed write is left at the name (it was never named).
         if (g_state.LastError == platform::kErrDiskFull) {
             if (platform::MsgBox(kDiskFullPrompt, platform::MsgButtons::RetryCancel,
                                  platform::MsgIcon::Critical) == platform::MsgResult::Retry)
@@ -539,14 +554,14 @@ std::string GetExtension(std::string_view Text) {
 std::string GetFolderPath(std::string_view Path) { return platform::TrimAtNull(platform::PathRemoveFileSpecA(Path)); }
 
 std::string MakeOutputPath(const std::string& TypeText, std::string NameText) {
-    bool blocked = false;
-    return FindOutputPath(TypeText, std::move(NameText), blocked);
+    FileError problem;
+    return FindOutputPath(TypeText, std::move(NameText), problem);
 }
 
 namespace {
 
-std::string FindOutputPath(const std::string& TypeText, std::string NameText, bool& blocked) {
-    blocked = false;
+std::string FindOutputPath(const std::string& TypeText, std::string NameText, FileError& problem) {
+    problem = {};
     CleanFileName(NameText);
     const std::string file = platform::PathFindFileNameA(g_state.SourceFile);
     const int kind = KindOfTypeText(TypeText);
@@ -576,10 +591,15 @@ std::string FindOutputPath(const std::string& TypeText, std::string NameText, bo
         const std::string path = folder + platform::kPathSep + front + tail;
         // A link, pipe or device where our file would go is not stepped
         // over silently: what the user meant by it cannot be told.
-        const platform::NameState state = platform::StateOfName(path);
+        int err = 0;
+        const platform::NameState state = platform::StateOfName(path, err);
         if (state == platform::NameState::Taken) continue;
+        if (state == platform::NameState::Error) {
+            problem = platform::FileErrorFromErrno(err);
+            return path;
+        }
         if (remembered) *remembered = n;
-        blocked = state == platform::NameState::Blocked;
+        if (state == platform::NameState::Blocked) problem = kAccessError;
         return path;
     }
 }
@@ -592,7 +612,7 @@ std::string IndexLine(const std::string& Path, const std::string& TypeText, cons
 }
 
 FileError WriteIndexEntry(const std::string& Path, const std::string& TypeText, const std::string& NameText) {
-    const std::string index = GetFolderPath(Path) + platform::kPathSep + "__index.txt";
+    const std::string index = GetFolderPath(Path) + platform::kPathSep + kIndexFileName;
     return platform::AppendLine(index, IndexLine(Path, TypeText, NameText));
 }
 

@@ -19,7 +19,9 @@ namespace engine {
 
 // Scans FilePath (left unchanged) and writes every resource of the kinds
 // set in Types into DestFolder/<kind folder>/. Returns true when a write
-// error stopped the scan of this file (LastError nonzero at the end).
+// error, or the file changing while it was read, stopped the scan of this
+// file (LastError nonzero at the end). A file that could not be opened or
+// read at all leaves its errno in State().ReadError.
 bool ExtractResources(std::string& FilePath, const ResTypes& Types, IResOwner* Owner,
                       const std::string& DestFolder);
 
@@ -35,6 +37,7 @@ struct EngineState {
     std::string CreatedPath;      // the file the last writer created, "" when none
     VBBool Cancel = kFalse;       // the owner's Idle asked to stop the scan
     platform::HMODULE Module = nullptr;  // the program file while it is open
+    int ReadError = 0;            // errno when the program file could not be opened or read
 };
 EngineState& State();
 
@@ -67,9 +70,10 @@ std::string StripExtension(std::string_view Text);
 std::string GetExtension(std::string_view Text);
 std::string GetFolderPath(std::string_view Path);
 
-// Writers: true when a complete file was written; false with LastError 0
-// when the data is missing or refused (a file begun is left for SaveResource
-// to remove); false with LastError set when a file operation failed. What one
+// Writers: true when a complete file was written and named; false with
+// LastError 0 when the data is missing or refused; false with LastError set
+// when a file operation failed or the program file changed. Nothing is left
+// at Path unless they return true. What one
 // resource writes stays within 64 MB or 16 times the program file's size,
 // whichever is larger; a resource that would pass it is refused.
 bool SaveBitmap(platform::HMODULE hModule, const std::string& Path, const platform::ResId& Name);

@@ -10,6 +10,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/FileIo.h"
 
@@ -19,12 +20,21 @@ public:
     void Clear() {
         nodes_.clear();
         open_.clear();
+        unnamed_.clear();
     }
     std::size_t OpenCount() const { return open_.size(); }
     const auto& Nodes() const { return nodes_; }
 
     int Open(const char* path, int flags, mode_t) override {
         const std::string_view p(path);
+        if ((flags & O_TMPFILE) == O_TMPFILE) {
+            const auto folder = nodes_.find(p);
+            if (folder == nodes_.end()) return Fail(ENOENT);
+            if (!folder->second.folder) return Fail(ENOTDIR);
+            unnamed_[nextFd_] = Node{false, {}, ++clock_};
+            open_[nextFd_] = std::string();
+            return nextFd_++;
+        }
         auto it = nodes_.find(p);
         if (it != nodes_.end()) {
             if (flags & O_EXCL) return Fail(EEXIST);
@@ -51,7 +61,10 @@ public:
         if (n->data.size() > (256u << 20)) std::abort();  // output must stay bounded
         return total;
     }
-    int Close(int fd) override { return open_.erase(fd) ? 0 : Fail(EBADF); }
+    int Close(int fd) override {
+        unnamed_.erase(fd);
+        return open_.erase(fd) ? 0 : Fail(EBADF);
+    }
     int Fstat(int fd, struct stat* st) override {
         Node* n = FileOf(fd);
         return n ? Fill(*n, st) : Fail(EBADF);
@@ -75,6 +88,18 @@ public:
         auto it = nodes_.find(std::string_view(path));
         return it == nodes_.end() ? Fail(ENOENT) : Fill(it->second, st);
     }
+    int LinkUnnamed(int fd, const char* path) override {
+        auto file = unnamed_.find(fd);
+        if (file == unnamed_.end()) return Fail(EBADF);
+        const std::string_view p(path);
+        if (nodes_.count(p)) return Fail(EEXIST);
+        const auto parent = nodes_.find(p.substr(0, p.rfind('/')));
+        if (parent == nodes_.end()) return Fail(ENOENT);
+        nodes_.emplace(p, std::move(file->second));  // no more writes after the link
+        parent->second.time = ++clock_;
+        return 0;
+    }
+    int RenameNoReplace(const char*, const char*) override { return Fail(ENOSYS); }  // every file is unnamed first
 
 private:
     struct Node {
@@ -97,12 +122,14 @@ private:
     Node* FileOf(int fd) {
         auto it = open_.find(fd);
         if (it == open_.end()) return nullptr;
+        if (auto u = unnamed_.find(fd); u != unnamed_.end()) return &u->second;
         auto n = nodes_.find(it->second);
         return n == nodes_.end() ? nullptr : &n->second;
     }
 
     std::map<std::string, Node, std::less<>> nodes_;  // looked up by the caller's text, uncopied
     std::map<int, std::string> open_;
+    std::map<int, Node> unnamed_;  // files open with O_TMPFILE, by descriptor
     int nextFd_ = 1000;
     long long clock_ = 0;
 };

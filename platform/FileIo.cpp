@@ -6,8 +6,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cerrno>
 #include <climits>
+#include <string>
 #include <vector>
 
 namespace platform {
@@ -26,6 +28,22 @@ public:
     int Unlink(const char* path) override { return ::unlink(path); }
     int Stat(const char* path, struct stat* st, bool follow) override {
         return follow ? ::stat(path, st) : ::lstat(path, st);
+    }
+    int LinkUnnamed(int fd, const char* path) override {
+        if (::linkat(fd, "", AT_FDCWD, path, AT_EMPTY_PATH) == 0) return 0;
+        // Without CAP_DAC_READ_SEARCH the empty path is refused (ENOENT);
+        // the descriptor's entry in /proc links the same file.
+        if (errno != ENOENT && errno != EPERM) return -1;
+        const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+        return ::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, path, AT_SYMLINK_FOLLOW);
+    }
+    int RenameNoReplace(const char* from, const char* to) override {
+        if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+        if (errno != EINVAL && errno != ENOSYS) return -1;
+        // A file system without the flag: a link never replaces either.
+        if (::link(from, to) != 0) return -1;
+        ::unlink(from);
+        return 0;
     }
 };
 SystemCalls g_system;
@@ -91,27 +109,7 @@ FileError WritePieces(int fd, std::span<const std::span<const uint8_t>> pieces, 
     }
 }
 
-}  // namespace
-
-void SetFileFaultHook(FileFaultHook hook) { g_hook = std::move(hook); }
-
-void SetFileSystem(FileSystem* fs) { g_fs = fs ? fs : &g_system; }
-
-FileError CreateNewFile(const std::string& path, int& fd) {
-    fd = -1;
-    if (const FaultDecision fault = Ask(FileOp::Create, path); fault.err) return Err(fault.err);
-    for (;;) {
-        fd = g_fs->Open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
-        if (fd >= 0) return {};
-        if (errno != EINTR) return Err(errno);
-    }
-}
-
-FileError WriteAll(int fd, const void* data, std::size_t size, const std::string& path) {
-    const std::span<const uint8_t> one(static_cast<const uint8_t*>(data), size);
-    return WritePieces(fd, std::span(&one, 1), path);
-}
-
+// Closes fd; a failing close is an error too (the data may not be on disk).
 FileError CloseFile(int fd, const std::string& path) {
     const FaultDecision fault = Ask(FileOp::Close, path);
     // Close even when a fault is injected, so no descriptor leaks.
@@ -122,15 +120,103 @@ FileError CloseFile(int fd, const std::string& path) {
     return {};
 }
 
+}  // namespace
+
+void SetFileFaultHook(FileFaultHook hook) { g_hook = std::move(hook); }
+
+void SetFileSystem(FileSystem* fs) { g_fs = fs ? fs : &g_system; }
+
+namespace {
+std::string FolderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+}  // namespace
+
+FileError NewFile::Begin(const std::string& path) {
+    Discard();
+    path_ = path;
+    if (const FaultDecision fault = Ask(FileOp::Create, path); fault.err) return Err(fault.err);
+    const std::string folder = FolderOf(path);
+    do {
+        fd_ = g_fs->Open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    } while (fd_ < 0 && errno == EINTR);
+    if (fd_ >= 0) return {};
+    // EOPNOTSUPP: this file system has no unnamed files (old kernels: EISDIR).
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return Err(errno);
+    static unsigned serial = 0;
+    for (int tries = 0; tries < 100; ++tries) {
+        temp_ = folder + "/.loomvale-" + std::to_string(::getpid()) + "-" + std::to_string(++serial) + ".part";
+        fd_ = g_fs->Open(temp_.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOFOLLOW, 0666);
+        if (fd_ >= 0) return {};
+        if (errno != EEXIST && errno != EINTR) break;
+    }
+    const int err = errno;
+    temp_.clear();
+    return Err(err);
+}
+
+FileError NewFile::Write(std::span<const std::span<const uint8_t>> pieces) {
+    if (fd_ < 0) return Err(EBADF);
+    return WritePieces(fd_, pieces, path_);
+}
+
+FileError NewFile::Write(const void* data, std::size_t size) {
+    const std::span<const uint8_t> one(static_cast<const uint8_t*>(data), size);
+    return Write(std::span(&one, 1));
+}
+
+FileError NewFile::Publish() {
+    if (fd_ < 0) return Err(EBADF);
+    if (const FaultDecision fault = Ask(FileOp::Close, path_); fault.err) {
+        Discard();
+        return Err(fault.err);
+    }
+    int err = 0;
+    if (temp_.empty()) {
+        if (g_fs->LinkUnnamed(fd_, path_.c_str()) != 0) {
+            err = errno;
+            Discard();
+            return Err(err);
+        }
+        // EINTR after close: the descriptor is gone on Linux; do not retry.
+        const int rc = g_fs->Close(fd_);
+        fd_ = -1;
+        if (rc != 0 && errno != EINTR) {
+            err = errno;
+            g_fs->Unlink(path_.c_str());
+            return Err(err);
+        }
+        return {};
+    }
+    const int rc = g_fs->Close(fd_);
+    fd_ = -1;
+    if ((rc != 0 && errno != EINTR) || g_fs->RenameNoReplace(temp_.c_str(), path_.c_str()) != 0) {
+        err = errno;
+        Discard();
+        return Err(err);
+    }
+    temp_.clear();
+    return {};
+}
+
+void NewFile::Discard() {
+    if (fd_ >= 0) g_fs->Close(fd_);
+    fd_ = -1;
+    if (!temp_.empty()) g_fs->Unlink(temp_.c_str());
+    temp_.clear();
+}
+
 FileError WriteNewFile(const std::string& path, std::span<const std::span<const uint8_t>> pieces,
                        bool& created) {
     created = false;
-    int fd = -1;
-    if (FileError e = CreateNewFile(path, fd); e.number) return e;
-    created = true;
-    FileError e = WritePieces(fd, pieces, path);
-    FileError c = CloseFile(fd, path);
-    return e.number ? e : c;
+    NewFile file;
+    FileError e = file.Begin(path);
+    if (!e.number) e = file.Write(pieces);
+    if (!e.number) e = file.Publish();
+    created = e.number == 0;
+    return e;
 }
 
 FileError WriteNewFile(const std::string& path, std::span<const uint8_t> data, bool& created) {
@@ -168,9 +254,14 @@ FileError DeleteFile(const std::string& path) {
     return {};
 }
 
-NameState StateOfName(const std::string& path) {
+NameState StateOfName(const std::string& path, int& err) {
+    err = 0;
     struct stat st {};
-    if (g_fs->Stat(path.c_str(), &st, false) != 0) return errno == ENOENT ? NameState::Free : NameState::Taken;
+    if (g_fs->Stat(path.c_str(), &st, false) != 0) {
+        if (errno == ENOENT) return NameState::Free;
+        err = errno;
+        return NameState::Error;
+    }
     return S_ISREG(st.st_mode) || S_ISDIR(st.st_mode) ? NameState::Taken : NameState::Blocked;
 }
 

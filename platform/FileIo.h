@@ -35,16 +35,37 @@ using FileFaultHook = std::function<FaultDecision(FileOp op, const std::string& 
 // Installs the hook (an empty one removes it).
 void SetFileFaultHook(FileFaultHook hook);
 
-// O_CREAT|O_EXCL|O_WRONLY|O_CLOEXEC, mode 0666 less the umask.
-FileError CreateNewFile(const std::string& path, int& fd);
-// Writes all bytes, going on after short writes and EINTR.
-FileError WriteAll(int fd, const void* data, std::size_t size, const std::string& path = {});
-// Closes fd; a failing close is an error too (the data may not be on disk).
-FileError CloseFile(int fd, const std::string& path = {});
+// A new file that appears at its name only when it is complete, so that a
+// crash, a kill or a failed write never leaves part of it there. It is
+// written unnamed in the name's folder (O_TMPFILE) or, where the file system
+// cannot do that, under a hidden temporary name, and then linked to the
+// name, which fails rather than replace whatever took the name meanwhile.
+// A file not published is discarded.
+class NewFile {
+public:
+    NewFile() = default;
+    ~NewFile() { Discard(); }
+    NewFile(const NewFile&) = delete;
+    NewFile& operator=(const NewFile&) = delete;
 
-// Creates path exclusively and writes the pieces one after the other
-// (gathered: one system call for most files). created tells whether the file
-// came into being, so a caller can remove what a failure left.
+    FileError Begin(const std::string& path);
+    // Writes all bytes, going on after short writes and EINTR (gathered: one
+    // system call for most files).
+    FileError Write(std::span<const std::span<const uint8_t>> pieces);
+    FileError Write(const void* data, std::size_t size);
+    // Gives the file its name; kErrFileAlreadyExists when the name is taken.
+    // A failing close is an error too (the data may not be on disk).
+    FileError Publish();
+    void Discard();
+
+private:
+    int fd_ = -1;
+    std::string path_;
+    std::string temp_;  // the hidden name, when the file is not unnamed
+};
+
+// Writes the pieces as a new file at path (see NewFile). created tells
+// whether the file is there now.
 FileError WriteNewFile(const std::string& path, std::span<const std::span<const uint8_t>> pieces,
                        bool& created);
 FileError WriteNewFile(const std::string& path, std::span<const uint8_t> data, bool& created);
@@ -57,9 +78,11 @@ FileError DeleteFile(const std::string& path);
 
 // What stands at an output name: nothing, a file or folder (the name is
 // taken), or something no output may be written through (a link, pipe,
-// device or socket).
-enum class NameState { Free, Taken, Blocked };
-NameState StateOfName(const std::string& path);
+// device or socket). Only "no such file" makes a name free: any other
+// failure to look (a file where a folder should be, a folder that may not
+// be searched, a name too long) is an error, with its errno in err.
+enum class NameState { Free, Taken, Blocked, Error };
+NameState StateOfName(const std::string& path, int& err);
 // The folder's modification time in nanoseconds; -1 when it cannot be read.
 int64_t FolderStamp(const std::string& folder);
 
@@ -76,6 +99,11 @@ public:
     virtual int Ftruncate(int fd, off_t size) = 0;
     virtual int Unlink(const char* path) = 0;
     virtual int Stat(const char* path, struct stat* st, bool follow) = 0;
+    // Names the unnamed file open as fd (opened with O_TMPFILE); EEXIST when
+    // the name is taken.
+    virtual int LinkUnnamed(int fd, const char* path) = 0;
+    // rename that fails with EEXIST instead of replacing.
+    virtual int RenameNoReplace(const char* from, const char* to) = 0;
 };
 // nullptr puts the file system back.
 void SetFileSystem(FileSystem* fs);

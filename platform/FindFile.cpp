@@ -223,6 +223,8 @@ struct FindSession::State {
     dev_t limit = 0;
     std::string limitRoot;
     int held = 0;  // listings holding their handle
+    long tooDeep = 0;  // folders not entered for the depth limit
+    std::string lastTooDeep;
     std::unique_ptr<char[]> buffer;
     std::function<void()> progress;
     State* previous = nullptr;
@@ -264,6 +266,8 @@ FindSession::FindSession() : state_(std::make_unique<State>(true)) {
 FindSession::~FindSession() { g_current = state_->previous; }
 
 void FindSession::SetProgress(std::function<void()> progress) { state_->progress = std::move(progress); }
+
+long FindSession::FoldersTooDeep() const { return state_->tooDeep; }
 
 bool FindSession::State::OnVirtualFileSystem(int fd, dev_t dev) {
     for (const auto& [d, v] : virtualDev)
@@ -391,7 +395,15 @@ Listing* FindSession::State::Acquire(const std::string& folder) {
     auto l = NewListing();
     Fd fd;
     if (parent) {
-        if (parent->fd < 0 || parent->depth >= kMaxDepth) return nullptr;
+        if (parent->fd < 0) return nullptr;
+        if (parent->depth >= kMaxDepth) {
+            // Each level holds a reading and a frame of the caller's walk: a
+            // limit stays, but what it leaves out is counted for the caller.
+            // The walk asks twice (Ex, then plain) for the same folder: count it once.
+            if (folder != lastTooDeep) ++tooDeep;
+            lastTooDeep = folder;
+            return nullptr;
+        }
         l->watch = parent->watch;
         if (l->watch) {
             l->real = Join(parent->real, name);
@@ -498,6 +510,20 @@ bool FindClose(HANDLE h) {
     h->session->Release(h->listing);
     delete h;
     return true;
+}
+
+int OpenFoundFile(const std::string& path, int flags) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos || slash + 1 == path.size()) return ::open(path.c_str(), flags);
+    const std::string_view folder = std::string_view(path).substr(0, slash + 1);
+    const char* name = path.c_str() + slash + 1;
+    if (g_current)
+        for (auto it = g_current->open.rbegin(); it != g_current->open.rend(); ++it)
+            if ((*it)->fd >= 0 && (*it)->folder == folder) return ::openat((*it)->fd, name, flags);
+    const int fd = ::open(path.c_str(), flags);
+    if (fd >= 0 || errno != ENAMETOOLONG) return fd;
+    Fd dir(OpenLongPath(std::string(folder)));
+    return dir.get() < 0 ? -1 : ::openat(dir.get(), name, flags);
 }
 
 FindDeviceLimit::FindDeviceLimit(const std::string& root)

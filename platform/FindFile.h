@@ -46,6 +46,9 @@ public:
     // Called after each block of entries read from a folder, so that a
     // caller stays responsive inside a very large folder.
     void SetProgress(std::function<void()> progress);
+    // Folders the session's walks did not enter because they lie deeper
+    // than the walk follows (kMaxDepth levels below where it began).
+    long FoldersTooDeep() const;
 
     struct State;
 
@@ -61,7 +64,8 @@ private:
 // virtual file system (proc, sysfs ...), when a device limit is in force and
 // the folder is on another device or is another mount point, when the
 // session walked the folder already (a bind mount), when it is nested deeper
-// than the walk can follow, or when no entry matches.
+// than the walk follows (2,048 levels: counted by the session), or when no
+// entry matches.
 // While an enumeration of a folder is open, a second one of the same folder
 // text is served from the same reading instead of reading the folder again.
 HANDLE FindFirstFileA(const std::string& pattern, WIN32_FIND_DATAA& data);
@@ -69,6 +73,11 @@ HANDLE FindFirstFileExA(const std::string& pattern, int infoLevel, WIN32_FIND_DA
                         void* filter, uint32_t flags);
 bool FindNextFileA(HANDLE h, WIN32_FIND_DATAA& data);
 bool FindClose(HANDLE h);
+
+// Opens a file the walk found (open(2) flags): relative to the open handle of
+// its folder while the current session holds it, else by its path, a folder
+// at a time when the path is longer than PATH_MAX. -1 with errno on failure.
+int OpenFoundFile(const std::string& path, int flags);
 
 // Closes an enumeration on every way out of a scope.
 struct FindCloser {

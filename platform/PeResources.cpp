@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/FindFile.h"
 #include "platform/ResourceModule.h"
 #include "platform/TextCodec.h"
 
@@ -303,26 +304,57 @@ uint16_t UserLocaleLanguage() {
     return 0;
 }
 
+namespace {
+thread_local int g_loadError = 0;
+
+// Not a module; or, when a read came back short, a file that cannot be read.
+HMODULE NotLoaded(const PeModule& m) {
+    g_loadError = m.shortRead ? EIO : 0;
+    return nullptr;
+}
+}  // namespace
+
+int LastLoadError() { return g_loadError; }
+
+uint64_t ModuleFileSize(HMODULE module) { return module ? module->fileSize : 0; }
+
+bool ModuleUnchanged(HMODULE module) {
+    if (!module || module->shortRead) return false;
+    struct stat st {};
+    return ::fstat(module->fd, &st) == 0 && static_cast<uint64_t>(st.st_size) == module->fileSize &&
+           st.st_mtim.tv_sec == module->mtime.tv_sec && st.st_mtim.tv_nsec == module->mtime.tv_nsec;
+}
+
 HMODULE LoadLibraryExA(const char* path, void* /*hFile*/, uint32_t /*flags*/) {
+    g_loadError = EINVAL;
     if (!path) return nullptr;
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return nullptr;
+    const int fd = OpenFoundFile(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        g_loadError = errno;
+        return nullptr;
+    }
     auto m = std::make_unique<PeModule>();
     m->fd = fd;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+    if (::fstat(fd, &st) != 0) {
+        g_loadError = errno;
+        return nullptr;
+    }
+    g_loadError = 0;
+    if (!S_ISREG(st.st_mode)) return nullptr;
     m->fileSize = static_cast<uint64_t>(st.st_size);
+    m->mtime = st.st_mtim;
     // The DOS header's last field says where the real header is: "PE" for
     // 32/64-bit modules, "NE" for 16-bit ones.
     uint8_t dos[64];
-    if (!m->ReadExact(0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return nullptr;
+    if (!m->ReadExact(0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return NotLoaded(*m);
     const uint32_t headerOff = Le32(dos + 0x3C);
     uint8_t sig[2];
-    if (!m->ReadExact(headerOff, sig, sizeof sig)) return nullptr;
+    if (!m->ReadExact(headerOff, sig, sizeof sig)) return NotLoaded(*m);
     if (sig[0] == 'N' && sig[1] == 'E') {
-        if (!ReadNeResources(*m, headerOff)) return nullptr;
+        if (!ReadNeResources(*m, headerOff)) return NotLoaded(*m);
     } else {
-        if (!ParsePeHeaders(*m, headerOff)) return nullptr;
+        if (!ParsePeHeaders(*m, headerOff)) return NotLoaded(*m);
         if (m->rsrcRva != 0) {
             TreeWalk walk(*m);
             walk.Run();

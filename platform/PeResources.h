@@ -36,8 +36,20 @@ inline constexpr uint32_t LOAD_LIBRARY_AS_DATAFILE = 2;
 // or is not a module: no MZ header, or it leads to neither a PE header with a
 // usable section table nor an NE header with a usable resource table. NE
 // modules have no languages: each of their resources counts as neutral.
+// A file the current folder walk found is opened relative to the walk's open
+// folder, so that any path length works.
 HMODULE LoadLibraryExA(const char* path, void* hFile, uint32_t flags);
 bool FreeLibrary(HMODULE module);
+
+// Why the last LoadLibraryExA on this thread gave nullptr: the errno of the
+// open or read that failed, 0 when the file was read and is not a module.
+int LastLoadError();
+// The file's size when it was opened.
+uint64_t ModuleFileSize(HMODULE module);
+// False once the file changed since it was opened (size or modification
+// time) or a read of bytes it had then came back short: what is read from
+// it may mix two versions.
+bool ModuleUnchanged(HMODULE module);
 
 using ENUMRESTYPEPROCA = bool (*)(HMODULE module, const ResId& type, intptr_t param);
 using ENUMRESNAMEPROCA = bool (*)(HMODULE module, const ResId& type, const ResId& name, intptr_t param);

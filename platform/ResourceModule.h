@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/PeResources.h"
@@ -69,6 +70,8 @@ struct PeResourceData {
 struct PeModule {
     int fd = -1;
     uint64_t fileSize = 0;
+    struct timespec mtime {};  // when opened
+    bool shortRead = false;    // a read within fileSize came back short
     std::vector<detail::Section> sections;
     uint32_t rsrcRva = 0;
     bool fileOffsets = false;  // resources are placed by file offset (NE)
@@ -94,7 +97,10 @@ struct PeModule {
         while (done < len) {
             const ssize_t n = ::pread(fd, out + done, len - done, static_cast<off_t>(off + done));
             if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return false;  // shrunk under us, or an I/O error
+            if (n <= 0) {  // shrunk under us, or an I/O error
+                shortRead = true;
+                return false;
+            }
             done += static_cast<std::size_t>(n);
         }
         return true;

@@ -1,5 +1,7 @@
 #include "search/cSearchCore.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 #include <string_view>
 
@@ -85,6 +87,10 @@ void cSearchCore::BeginRun(platform::FindSession& session) {
     sinceClock_ = 0;
 }
 
+void cSearchCore::EndRun(const platform::FindSession& session) {
+    notEntered_ = static_cast<int32_t>(std::min<long>(session.FoldersTooDeep(), INT32_MAX));
+}
+
 bool cSearchCore::Stopped() {
     if (stop_.load(std::memory_order_relaxed)) Cancel = kTrue;
     return Cancel != kFalse;
@@ -111,6 +117,7 @@ int32_t cSearchCore::GetDirCount(VBBool AllDrives, std::string BaseDir) {
         SearchDrives(none, true);
     else
         SearchFolder(BaseDir, kTrue, none, false, true);
+    EndRun(session);
     return DirCount;
 }
 
@@ -127,6 +134,7 @@ void cSearchCore::SearchForFiles(std::string FileRoot, VBBool& Recurse, std::str
     } else {
         SearchFolder(FileRoot, Recurse, MaskList, true, false);
     }
+    EndRun(session);
     if (events_) events_->SearchFinished();
 }
 
@@ -137,6 +145,7 @@ void cSearchCore::SearchSystemForFiles(std::string& FileMask) {
     DirCount = 0;
     FileCount = 0;
     SearchDrives(MaskList, false);
+    EndRun(session);
     if (events_) events_->SearchFinished();
 }
 

@@ -54,6 +54,9 @@ public:
     // Takes a stop back, for a caller that starts a new run after a stopped
     // one; call it before arming anything that may call StopWalk.
     void ClearStop() { stop_.store(false, std::memory_order_relaxed); }
+    // Folders the last walk or count could not enter because they lie too
+    // deep (more than 2,048 levels below where it began).
+    int32_t FoldersNotEntered() const { return notEntered_; }
     // How long the walk runs between two Idle events (tests shorten it).
     void SetIdleInterval(std::chrono::milliseconds interval) { idleInterval_ = interval; }
 
@@ -85,6 +88,8 @@ private:
     std::chrono::milliseconds idleInterval_{20};
     std::chrono::steady_clock::time_point lastIdle_;
     uint32_t sinceClock_ = 0;  // entries met since the clock was last read
+    int32_t notEntered_ = 0;
+    void EndRun(const platform::FindSession& session);
 };
 
 // The private operations that do not touch the object's state, open to tests.

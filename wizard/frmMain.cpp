@@ -423,7 +423,10 @@ bool frmMain::CreateDestFolders(const std::string& dest) {
     for (int k = 0; k < engine::kResKindCount; ++k) {
         if (!Types[k]) continue;
         const std::string sub = folder + engine::kKinds[k].folder;
-        if (mkdir(sub.c_str(), 0777) != 0 && (errno == ENOENT || errno == ENOTDIR)) return invalid();
+        if (mkdir(sub.c_str(), 0777) == 0) continue;
+        // A file where a kind's folder goes could take none of its resources.
+        if (errno == ENOENT || errno == ENOTDIR || (errno == EEXIST && !platform::PathIsDirectoryA(sub)))
+            return invalid();
     }
     return false;
 }

@@ -1,4 +1,5 @@
 // Whole scans: output names, index lines, selection, write failures and the disk-full dialog.
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -126,13 +127,48 @@ TEST_F(RunTest, DestinationsThatAreNotFilesAreNeverWrittenThrough) {
             }
             box.prompts.clear(), owner.found.clear();
             EXPECT_TRUE(Run(mod, AllKinds(), d.string()));
-            EXPECT_EQ(box.prompts, Names{"Path/File access error"});
+            EXPECT_EQ(box.prompts, Names{"Path/File access error: " + at.string()});
             EXPECT_EQ(ReadText(outside), "keep");
             EXPECT_FALSE(fs::exists(root / "gone"));
-            EXPECT_EQ(fs::is_regular_file(fs::symlink_status(d / "Bitmaps/a.exe.bmp")), atIndex);
+            // A file that could not be listed is taken away again.
+            EXPECT_FALSE(fs::is_regular_file(fs::symlink_status(d / "Bitmaps/a.exe.bmp")));
             EXPECT_FALSE(fs::exists(d / "Bitmaps/a.exe (2).bmp"));
-            EXPECT_EQ(owner.found.size(), atIndex ? 1u : 0u);
+            EXPECT_TRUE(owner.found.empty());
         }
+}
+
+// Only "no such file" makes a name free: any other answer while looking for
+// one is the resource's write error, said once with the path, and the next
+// program file goes on. (Before, each such name counted as taken: an
+// endless search.)
+TEST_F(RunTest, NameSearchEndsWhenANameCannotBeLookedAt) {
+    const std::string mod = Module("a.exe", {R(2, 1, Dib(2, 2, 24)), R(21, 1, {1})});
+    const std::string longName(300, 'x');
+    const struct {
+        const char* what;
+        std::function<std::string()> dest;  // makes the destination, gives its text
+        std::string prompt;                  // the message, before the path
+    } rows[] = {
+        {"a file where the kind's folder goes",
+         [&] {
+             fs::remove_all(dest / "Bitmaps");
+             std::ofstream(dest / "Bitmaps") << "x";
+             return dest.string();
+         },
+         "Path not found: "},
+        {"a folder name over 255 bytes", [&] { return (dest / longName).string(); }, "Device I/O error: "},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        box.prompts.clear(), owner.found.clear();
+        const std::string d = row.dest();
+        EXPECT_TRUE(Run(mod, Only(engine::RES_BITMAP), d));
+        EXPECT_EQ(box.prompts, Names{row.prompt + d + "/Bitmaps/a.exe.bmp"});
+        EXPECT_TRUE(owner.found.empty());
+        // The other kinds of the next file are not held up.
+        EXPECT_FALSE(Run(Module("b.exe", {R(21, 1, {1})}), Only(engine::RES_ANICURSOR), dest.string()));
+        EXPECT_EQ(owner.found.size(), 1u);
+    }
 }
 
 TEST_F(RunTest, OnlySelectedKindsAreEnumerated) {
@@ -174,6 +210,49 @@ TEST_F(RunTest, OwnerIdleStopsBetweenResources) {
     }
 }
 
+// A program file that changes while it is scanned: each resource written
+// before the change is whole and listed, none is written from bytes of two
+// versions, and the change is said once, naming the file. The owner's Idle,
+// before each resource, makes the change at the third.
+TEST_F(RunTest, SourceChangingDuringTheScanIsReported) {
+    const std::vector<Res> res = {R(2, 1, Dib(64, 64, 24)), R(2, 2, Dib(64, 64, 24)), R(2, 3, Dib(64, 64, 24)),
+                                  R(2, 4, Dib(64, 64, 24))};
+    struct ChangingOwner : RecordingOwner {
+        std::function<void()> change;
+        int idles = 0;
+        void Idle(engine::VBBool&) override {
+            if (++idles == 3) change();
+        }
+    };
+    const struct {
+        const char* what;
+        std::function<void(const std::string&)> change;
+    } rows[] = {
+        {"cut to half its size", [](const std::string& m) { fs::resize_file(m, fs::file_size(m) / 2); }},
+        {"rewritten in place", [](const std::string& m) {
+             ::usleep(20000);  // past the file time's granularity
+             Bytes b = ReadFile(m);
+             for (std::size_t i = b.size() / 2; i < b.size(); ++i) b[i] ^= 0x5A;
+             std::ofstream(m, std::ios::binary | std::ios::in).write(reinterpret_cast<const char*>(b.data()), b.size());
+         }},
+    };
+    for (int i = 0; const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::string mod = Module("m" + std::to_string(i++) + ".exe", res);
+        for (const auto& e : fs::directory_iterator(dest / "Bitmaps")) fs::remove(e.path());
+        box.prompts.clear();
+        ChangingOwner changing;
+        changing.change = [&] { row.change(mod); };
+        std::string path = mod;
+        EXPECT_TRUE(engine::ExtractResources(path, Only(engine::RES_BITMAP), &changing, dest.string()));
+        ASSERT_EQ(box.prompts.size(), 1u);
+        EXPECT_NE(box.prompts[0].find(mod + "\r\nchanged or could not be read"), std::string::npos) << box.prompts[0];
+        EXPECT_EQ(changing.found.size(), 1u);
+        EXPECT_EQ(Files("Bitmaps").size(), 2u);  // the first bitmap and the index
+        EXPECT_EQ(engine::State().LastError, 57);
+    }
+}
+
 // Makes the n-th operation `which` (counted from 1) fail with err.
 platform::FileFaultHook Fail(int n, int err, platform::FileOp which = platform::FileOp::Write) {
     return [=, count = std::make_shared<int>(0)](platform::FileOp op, const std::string&) {
@@ -209,33 +288,39 @@ TEST_F(RunTest, DiskFullRetryThenCancelEndsOnlyThisFile) {
 
 TEST_F(RunTest, OtherErrorsShowTheirDescriptionOnceAndStopTheFile) {
     const std::string mod = Module("a.exe", {R(21, 1, {1}), R(21, 2, {2})});
-    for (auto [err, text] : {std::pair{EACCES, "Path/File access error"}, std::pair{EIO, "Device I/O error"}}) {
+    const std::string ani = (dest / "Animated Cursors/a.exe.ani").string();
+    for (auto [err, text] : {std::pair{EACCES, "Path/File access error: "}, std::pair{EIO, "Device I/O error: "}}) {
         box.prompts.clear();
         platform::SetFileFaultHook(Fail(1, err));
         EXPECT_TRUE(Run(mod, AllKinds()));
-        EXPECT_EQ(box.prompts, Names{text});
+        EXPECT_EQ(box.prompts, Names{text + ani});
         EXPECT_EQ(box.buttons[0], platform::MsgButtons::OK);
-        // The file the failed write had begun is gone.
+        // Nothing of the failed write is at the name.
         EXPECT_TRUE(Files("Animated Cursors").empty());
     }
     EXPECT_TRUE(owner.found.empty());
-    // An index line that cannot be appended keeps its file and stops.
-    platform::SetFileFaultHook(Fail(1, ENOSPC, platform::FileOp::Append));
-    box.answers = {platform::MsgResult::Cancel};
-    EXPECT_TRUE(Run(Module("b.exe", {R(21, 1, {1}), R(21, 2, {2})}), AllKinds()));
-    EXPECT_TRUE(fs::exists(dest / "Animated Cursors/b.exe.ani"));
-    EXPECT_FALSE(fs::exists(dest / "Animated Cursors/b.exe (2).ani"));
-    EXPECT_EQ(owner.found.size(), 1u);
-    // A partly written file that cannot be removed is reported, and the
+    // A file whose index line cannot be appended is taken away again and the
+    // message names the index; a full disk asks first.
+    const std::string index = (dest / "Animated Cursors/__index.txt").string();
+    for (auto [err, prompt] : {std::pair{EACCES, "Path/File access error: " + index}, std::pair{ENOSPC, std::string(engine::kDiskFullPrompt)}}) {
+        box.prompts.clear();
+        platform::SetFileFaultHook(Fail(1, err, platform::FileOp::Append));
+        box.answers = {platform::MsgResult::Cancel};
+        EXPECT_TRUE(Run(Module("b.exe", {R(21, 1, {1}), R(21, 2, {2})}), AllKinds()));
+        EXPECT_EQ(box.prompts, Names{prompt});
+        EXPECT_TRUE(Files("Animated Cursors").empty());
+        EXPECT_TRUE(owner.found.empty());
+    }
+    // One that cannot be removed either is said with both errors, and the
     // next resource does not go on to the next name.
     box.prompts.clear();
-    platform::SetFileFaultHook([n = 0](platform::FileOp op, const std::string&) mutable {
-        return platform::FaultDecision{op == platform::FileOp::Delete ? EACCES
-                                       : op == platform::FileOp::Write && ++n == 1 ? EIO : 0};
+    platform::SetFileFaultHook([](platform::FileOp op, const std::string&) {
+        return platform::FaultDecision{op == platform::FileOp::Delete ? EACCES : op == platform::FileOp::Append ? EIO : 0};
     });
     EXPECT_TRUE(Run(Module("c.exe", {R(21, 1, {1}), R(21, 2, {2})}), AllKinds()));
     const std::string path = (dest / "Animated Cursors/c.exe.ani").string();
-    EXPECT_EQ(box.prompts, Names{"The partly written file\r\n" + path + "\r\ncould not be deleted: Path/File access error"});
+    EXPECT_EQ(box.prompts, Names{"The file\r\n" + path + "\r\nhas no line in its index (Device I/O error: " + index +
+                                 ") and could not be deleted: Path/File access error"});
     EXPECT_TRUE(fs::exists(path));
     EXPECT_FALSE(fs::exists(dest / "Animated Cursors/c.exe (2).ani"));
     EXPECT_EQ(engine::State().LastError, 75);
@@ -251,7 +336,7 @@ TEST_F(RunTest, MissingKindFolderShowsOnlyWhenSomethingIsWritten) {
     const std::string mod = Module("a.exe", {R(2, 1, Dib(2, 2, 24)), R(12, 1, CursorGroup({{32, 64, 1, 1, 308, 1}})),
                                              R(1, 1, CursorMember(32, 32, 1, 1)), R(2, 2, Dib(2, 2, 24))});
     EXPECT_TRUE(Run(mod, AllKinds()));
-    EXPECT_EQ(box.prompts, Names{"Path not found"});
+    EXPECT_EQ(box.prompts, Names{"Path not found: " + (dest / "Cursors/a.exe.cur").string()});
     EXPECT_EQ(engine::State().LastError, 76);
     EXPECT_EQ(owner.found.size(), 2u);  // both bitmaps came first; nothing after the cursor
 }
@@ -269,6 +354,35 @@ TEST_F(RunTest, RealFullDiskOnTmpfs) {
     EXPECT_FALSE(fs::exists(mnt / "Videos/a.exe.avi"));
     EXPECT_FALSE(Run(Module("c.exe", {R("AVI", 1, Bytes(100, 7))}), AllKinds(), mnt.string()));
     EXPECT_EQ(fs::file_size(mnt / "Videos/c.exe.avi"), 100u);
+}
+
+// Where a file system has no unnamed files, a file is written under a hidden
+// name and renamed, never over anything: the same guarantees.
+TEST_F(RunTest, FilesAppearWholeWhereThereAreNoUnnamedFiles) {
+    struct NoUnnamedFiles final : platform::FileSystem {
+        int Open(const char* p, int flags, mode_t mode) override {
+            if ((flags & O_TMPFILE) == O_TMPFILE) return errno = EOPNOTSUPP, -1;
+            return ::open(p, flags, mode);
+        }
+        ssize_t Writev(int fd, const iovec* iov, int n) override { return ::writev(fd, iov, n); }
+        int Close(int fd) override { return ::close(fd); }
+        int Fstat(int fd, struct stat* st) override { return ::fstat(fd, st); }
+        int Ftruncate(int fd, off_t size) override { return ::ftruncate(fd, size); }
+        int Unlink(const char* p) override { return ::unlink(p); }
+        int Stat(const char* p, struct stat* st, bool follow) override { return follow ? ::stat(p, st) : ::lstat(p, st); }
+        int LinkUnnamed(int, const char*) override { return errno = EBADF, -1; }
+        int RenameNoReplace(const char* from, const char* to) override {
+            return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+        }
+    } noUnnamed;
+    platform::SetFileSystem(&noUnnamed);
+    const std::shared_ptr<void> restore(nullptr, [](void*) { platform::SetFileSystem(nullptr); });
+    { std::ofstream(dest / "Videos/a.exe.avi") << "theirs"; }
+    platform::SetFileFaultHook(Fail(3, EIO));  // the second file's (after the first and its index line)
+    EXPECT_TRUE(Run(Module("a.exe", {R("AVI", 1, Bytes(5000, 7)), R("AVI", 2, Bytes(10, 8))}), AllKinds()));
+    EXPECT_EQ(Files("Videos"), (Names{"__index.txt", "a.exe (2).avi", "a.exe.avi"}));  // no hidden file left
+    EXPECT_EQ(ReadText(dest / "Videos/a.exe.avi"), "theirs");
+    EXPECT_EQ(ReadFile(dest / "Videos/a.exe (2).avi"), Bytes(5000, 7));
 }
 
 TEST_F(RunTest, FileIoSurvivesShortWritesAndTakesBackHalfLines) {

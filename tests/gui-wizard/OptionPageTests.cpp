@@ -205,6 +205,19 @@ TEST_F(OptionPages, ExistingDestinationAsksEveryTimeAndKeepsWhatIsThere) {
     Click("cmdBack");
     EXPECT_EQ(form->CurPage, 2);
     EXPECT_EQ(messages.shown.size(), 1u);
+
+    // A file where a kind's folder goes could take none of its resources.
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(Tmp("clash"))));
+    Put("clash/Icons", "x");
+    Click("cmdNext");
+    SetText("txtDestPath", Tmp("clash"));
+    messages.shown.clear();
+    messages.answers = {MsgResult::Yes};
+    Click("cmdNext");
+    EXPECT_EQ(form->CurPage, 3);
+    ASSERT_EQ(messages.shown.size(), 2u);
+    EXPECT_EQ(messages.shown[1].prompt, "The specified folder is invalid.\r\nPlease type another name.");
+    EXPECT_EQ(Focused(), W("txtDestPath"));
 }
 
 }  // namespace

@@ -320,7 +320,9 @@ TEST(Reader, RealModulesLoadEveryResource) {
          {std::tuple{"/usr/lib/x86_64-linux-gnu/wine/x86_64-windows", ".dll", false, "shell32.dll", "libwine"},
           {"/usr/share/wine/fonts", ".fon", true, "coure.fon", "fonts-wine"}}) {
         ASSERT_TRUE(testsupport::Installed(std::string(dir) + "/" + sample, package));
-        if (wrestool) ASSERT_TRUE(HaveWrestool());
+        if (wrestool) {
+            ASSERT_TRUE(HaveWrestool());
+        }
         std::size_t modules = 0, resources = 0;
         for (const auto& e : fs::directory_iterator(dir)) {
             if (e.path().extension() != ext || ++modules > 120) continue;
