@@ -167,9 +167,9 @@ std::string UsageText() {
         "       loomvale-extract --version-info FILE...\n"
         "Saves the resources of Windows program files, one folder per kind. A PATH\n"
         "that is a folder is searched for the files that match the mask, with its\n"
-        "subfolders unless --no-subfolders is given. Exit status 1 when a write\n"
-        "error stopped a file or a PATH does not exist; Ctrl-C stops after the\n"
-        "current file (exit status 130).\n\n";
+        "subfolders unless --no-subfolders is given. Exit status 1 when a file\n"
+        "or folder could not be done (each is reported); Ctrl-C, SIGTERM and\n"
+        "SIGHUP stop after the current resource (exit status 128 + signal).\n\n";
     for (const auto& r : Table()) {
         std::string left = std::string("  ") + r.name + (r.valueName ? std::string(" ") + r.valueName : "");
         if (left.size() < 20) left.resize(20, ' ');
