@@ -1,11 +1,15 @@
 #include "platform/RegFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <utility>
+#include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -35,12 +39,6 @@ struct FileId {
 FileId IdOf(const struct stat& st) {
     return {st.st_dev, st.st_ino, st.st_size, static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec};
 }
-struct CacheEntry {
-    FileId id;
-    RegHive hive;
-};
-std::map<std::string, CacheEntry> g_cache;
-
 LSTATUS FromErrno(int err) {
     switch (err) {
     case EACCES:
@@ -52,49 +50,6 @@ LSTATUS FromErrno(int err) {
     case ENOSPC:
     case EDQUOT: return ERROR_DISK_FULL;
     default: return ERROR_WRITE_FAULT;
-    }
-}
-
-std::string StoreFile(HKEY root) { return RegistryFolder() + "/" + RootKeyName(root) + ".reg"; }
-
-// Creates the folder and its parents; errno on failure.
-int MakeFolders(const std::string& folder) {
-    std::string partial;
-    std::size_t pos = 0;
-    while (pos <= folder.size()) {
-        std::size_t next = folder.find('/', pos);
-        if (next == std::string::npos) next = folder.size();
-        partial = folder.substr(0, next);
-        if (!partial.empty() && mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) return errno;
-        pos = next + 1;
-    }
-    struct stat st {};
-    if (stat(folder.c_str(), &st) != 0) return errno;
-    return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
-}
-
-// errno when the store of `root` may not be written.
-int CheckWritable(HKEY root) {
-    if (int e = Fault(RegWriteStep::CheckWritable)) return e;
-    const std::string folder = RegistryFolder();
-    if (int e = MakeFolders(folder)) return e;
-    if (access(folder.c_str(), W_OK | X_OK) != 0) return errno;
-    const std::string file = StoreFile(root);
-    if (access(file.c_str(), F_OK) == 0 && access(file.c_str(), W_OK) != 0) return errno;
-    return 0;
-}
-
-bool ReadWhole(int fd, std::string& out) {
-    char buf[65536];
-    while (true) {
-        const ssize_t n = read(fd, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (n == 0) return true;
-        out.append(buf, static_cast<std::size_t>(n));
-        if (out.size() > kMaxStoreBytes) return false;
     }
 }
 
@@ -120,6 +75,90 @@ private:
     int fd_ = -1;
 };
 
+struct CacheEntry {
+    FileId id;
+    std::shared_ptr<RegHive> hive;
+};
+std::map<std::string, CacheEntry> g_cache;
+std::vector<std::string> g_setAside;  // notices not yet taken
+
+// The changes of a batch, held under the store's lock until it commits.
+struct Batch {
+    HKEY root;
+    std::string file;
+    LockFile lock;
+    RegHive hive;
+    bool changed = false;
+    LSTATUS status = ERROR_SUCCESS;
+};
+Batch* g_batch = nullptr;
+
+
+std::string StoreFile(HKEY root) { return RegistryFolder() + "/" + RootKeyName(root) + ".reg"; }
+
+// Creates the folder and its parents; errno on failure.
+int MakeFolders(const std::string& folder) {
+    std::string partial;
+    std::size_t pos = 0;
+    while (pos <= folder.size()) {
+        std::size_t next = folder.find('/', pos);
+        if (next == std::string::npos) next = folder.size();
+        partial = folder.substr(0, next);
+        if (!partial.empty() && mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) return errno;
+        pos = next + 1;
+    }
+    struct stat st {};
+    if (stat(folder.c_str(), &st) != 0) return errno;
+    return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+}
+
+// Where a store's new file goes: beside the file a symbolic link at its name
+// leads to, so that the link stays (dotfile managers keep such links).
+std::string WriteTarget(const std::string& file) {
+    std::string at = file;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return at;
+        std::string to(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
+        const ssize_t n = readlink(at.c_str(), to.data(), to.size());
+        if (n <= 0 || static_cast<std::size_t>(n) >= to.size()) return at;
+        to.resize(static_cast<std::size_t>(n));
+        at = to[0] == '/' ? to : at.substr(0, at.rfind('/') + 1) + to;
+    }
+    return at;
+}
+
+// errno when the store of `root` may not be written.
+int CheckWritable(HKEY root) {
+    if (int e = Fault(RegWriteStep::CheckWritable)) return e;
+    const std::string folder = RegistryFolder();
+    if (int e = MakeFolders(folder)) return e;
+    if (access(folder.c_str(), W_OK | X_OK) != 0) return errno;
+    const std::string file = StoreFile(root);
+    if (access(file.c_str(), F_OK) == 0 && access(file.c_str(), W_OK) != 0) return errno;
+    // A linked store is rewritten in its target's folder.
+    if (const std::string target = WriteTarget(file); target != file) {
+        const std::string where = target.substr(0, std::max<std::size_t>(target.rfind('/'), 1));
+        if (access(where.c_str(), W_OK | X_OK) != 0) return errno;
+    }
+    return 0;
+}
+
+bool ReadWhole(int fd, std::string& out) {
+    char buf[65536];
+    while (true) {
+        const ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) return true;
+        out.append(buf, static_cast<std::size_t>(n));
+        if (out.size() > kMaxStoreBytes) return false;
+    }
+}
+
+
 // Moves an unparseable store aside under a name no earlier copy has.
 bool SetAside(const std::string& file, const FileId& id) {
     struct stat st {};
@@ -131,6 +170,7 @@ bool SetAside(const std::string& file, const FileId& id) {
             if (unlink(file.c_str()) != 0) return false;
             std::fprintf(stderr, "%s: could not read the settings file %s; it was kept as %s\n", "Loomvale",
                          file.c_str(), aside.c_str());
+            g_setAside.push_back(aside);
             return true;
         }
         if (errno != EEXIST) return false;
@@ -140,9 +180,9 @@ bool SetAside(const std::string& file, const FileId& id) {
 
 // The store's current contents. A store that cannot be parsed is set aside
 // (the caller may hold the lock; otherwise it is taken here) and reads as empty.
-LSTATUS Load(HKEY root, RegHive& hive, bool locked) {
+LSTATUS Load(HKEY root, std::shared_ptr<RegHive>& hive, bool locked) {
     const std::string file = StoreFile(root);
-    hive = {};
+    hive = std::make_shared<RegHive>();
     const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT || errno == ENOTDIR) {
@@ -163,15 +203,16 @@ LSTATUS Load(HKEY root, RegHive& hive, bool locked) {
         return ERROR_SUCCESS;
     }
     std::string bytes;
+    bytes.reserve(static_cast<std::size_t>(std::min<off_t>(st.st_size, kMaxStoreBytes)) + 1);
     const bool readOk = ReadWhole(fd, bytes);
     close(fd);
     if (!readOk) return bytes.size() > kMaxStoreBytes ? ERROR_BADDB : FromErrno(errno);
     std::string why;
-    if (ParseRegFile(bytes, root, hive, &why)) {
+    if (ParseRegFile(bytes, root, *hive, &why)) {
         g_cache[file] = {id, hive};
         return ERROR_SUCCESS;
     }
-    hive = {};
+    *hive = {};
     bool asideOk;
     if (locked) {
         asideOk = SetAside(file, id);
@@ -183,6 +224,18 @@ LSTATUS Load(HKEY root, RegHive& hive, bool locked) {
     // file it could not keep.
     return asideOk || !locked ? ERROR_SUCCESS : ERROR_BADDB;
 }
+
+// The store to change, under its lock: taken over from the cache when no one
+// else holds it (no copy of a large store), else copied.
+LSTATUS LoadForChange(HKEY root, RegHive& hive) {
+    std::shared_ptr<RegHive> loaded;
+    if (LSTATUS s = Load(root, loaded, true)) return s;
+    g_cache.erase(StoreFile(root));  // it is about to change
+    if (loaded.use_count() == 1) hive = std::move(*loaded);
+    else hive = *loaded;
+    return ERROR_SUCCESS;
+}
+
 
 void RemoveStaleTemps(const std::string& file) {
     const std::size_t slash = file.rfind('/');
@@ -209,50 +262,116 @@ bool WriteAll(int fd, const std::string& s) {
 
 }  // namespace
 
-LSTATUS ChangeStore(HKEY root, const std::function<LSTATUS(RegHive&, bool&)>& change) {
-    std::lock_guard guard(g_mutex);
-    if (int e = CheckWritable(root)) return FromErrno(e);
-    const std::string file = StoreFile(root);
-    LockFile lock;
-    if (LSTATUS s = lock.Acquire(file)) return s;
-    RemoveStaleTemps(file);
-    RegHive hive;
-    if (LSTATUS s = Load(root, hive, true)) return s;
-    bool changed = false;
-    if (LSTATUS s = change(hive, changed)) return s;
-    if (!changed) return ERROR_SUCCESS;
+namespace {
 
-    const std::string text = FormatRegFile(hive, root);
-    std::string tmp = file + ".tmp.XXXXXX";
+// Writes hive as the store's new contents: a temporary file beside the
+// store's real file, flushed, renamed over it. The caller holds the lock.
+LSTATUS WriteStore(HKEY root, RegHive&& hive) {
+    const std::string file = StoreFile(root), target = WriteTarget(file);
+    RemoveStaleTemps(target);
+    std::string text = FormatRegFile(hive, root);
+    std::string tmp = target + ".tmp.XXXXXX";
     int err = Fault(RegWriteStep::WriteTemp);
     if (err) return FromErrno(err);
     const int fd = mkstemp(tmp.data());
     if (fd < 0) return FromErrno(errno);
     struct stat old {};
-    if (stat(file.c_str(), &old) == 0) fchmod(fd, old.st_mode & 07777);
+    if (stat(target.c_str(), &old) == 0) fchmod(fd, old.st_mode & 07777);
     if (!WriteAll(fd, text)) err = errno;
+    std::string().swap(text);
     if (!err) err = Fault(RegWriteStep::Sync);
     if (!err && fsync(fd) != 0) err = errno;
     if (close(fd) != 0 && !err) err = errno;
     if (!err) err = Fault(RegWriteStep::Rename);
-    if (!err && rename(tmp.c_str(), file.c_str()) != 0) err = errno;
+    if (!err && rename(tmp.c_str(), target.c_str()) != 0) err = errno;
     if (err) {
         unlink(tmp.c_str());
         return FromErrno(err);
     }
-    const std::string folder = RegistryFolder();
-    if (const int dfd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dfd >= 0) {
+    const std::string folder = target.substr(0, target.rfind('/') + (target.rfind('/') == 0));
+    if (const int dfd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dfd >= 0) {
         fsync(dfd);
         close(dfd);
     }
     struct stat st {};
-    if (stat(file.c_str(), &st) == 0) g_cache[file] = {IdOf(st), std::move(hive)};
+    if (stat(file.c_str(), &st) == 0) g_cache[file] = {IdOf(st), std::make_shared<RegHive>(std::move(hive))};
     return ERROR_SUCCESS;
 }
 
-LSTATUS LoadStore(HKEY root, RegHive& hive) {
+}  // namespace
+
+LSTATUS ChangeStore(HKEY root, const std::function<LSTATUS(RegHive&, bool&)>& change) {
     std::lock_guard guard(g_mutex);
-    return Load(root, hive, false);
+    if (g_batch && g_batch->root == root) {
+        if (g_batch->status) return g_batch->status;
+        bool changed = false;
+        const LSTATUS s = change(g_batch->hive, changed);
+        g_batch->changed = g_batch->changed || changed;
+        return s;
+    }
+    if (int e = CheckWritable(root)) return FromErrno(e);
+    const std::string file = StoreFile(root);
+    LockFile lock;
+    if (LSTATUS s = lock.Acquire(file)) return s;
+    RegHive hive;
+    if (LSTATUS s = LoadForChange(root, hive)) return s;
+    bool changed = false;
+    if (LSTATUS s = change(hive, changed)) return s;
+    if (!changed) return ERROR_SUCCESS;
+    return WriteStore(root, std::move(hive));
+}
+
+LSTATUS LoadStore(HKEY root, std::shared_ptr<const RegHive>& hive) {
+    std::lock_guard guard(g_mutex);
+    if (g_batch && g_batch->root == root && !g_batch->status) {
+        // Reads in a batch see its changes: the batch's own copy, not owned,
+        // which the caller reads before it changes anything.
+        hive = std::shared_ptr<const RegHive>(std::shared_ptr<const RegHive>(), &g_batch->hive);
+        return ERROR_SUCCESS;
+    }
+    std::shared_ptr<RegHive> loaded;
+    const LSTATUS s = Load(root, loaded, false);
+    hive = std::move(loaded);
+    return s;
+}
+
+StoreBatch::StoreBatch(HKEY root) {
+    std::lock_guard guard(g_mutex);
+    if (g_batch) {
+        status_ = ERROR_BUSY;
+        return;
+    }
+    auto batch = std::make_unique<Batch>();
+    batch->root = root;
+    batch->file = StoreFile(root);
+    if (int e = CheckWritable(root)) batch->status = FromErrno(e);
+    if (!batch->status) batch->status = batch->lock.Acquire(batch->file);
+    if (!batch->status) batch->status = LoadForChange(root, batch->hive);
+    status_ = batch->status;
+    g_batch = batch.release();
+    mine_ = true;
+}
+
+StoreBatch::~StoreBatch() {
+    std::lock_guard guard(g_mutex);
+    if (!mine_) return;
+    delete g_batch;
+    g_batch = nullptr;
+}
+
+LSTATUS StoreBatch::Commit() {
+    std::lock_guard guard(g_mutex);
+    if (!mine_ || !g_batch) return status_ ? status_ : ERROR_INVALID_PARAMETER;
+    std::unique_ptr<Batch> batch(g_batch);
+    g_batch = nullptr;
+    mine_ = false;
+    if (batch->status || !batch->changed) return batch->status;
+    return WriteStore(batch->root, std::move(batch->hive));
+}
+
+std::vector<std::string> TakeSetAsideNotices() {
+    std::lock_guard guard(g_mutex);
+    return std::exchange(g_setAside, {});
 }
 
 LSTATUS CheckStoreWritable(HKEY root) {

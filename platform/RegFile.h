@@ -3,14 +3,17 @@
 // ~/.config/loomvale.
 //
 // Every change is one transaction under an flock on "<file>.lock": the file
-// is read, changed in memory, written to a temporary file in the same folder,
-// fsync'ed and renamed over the old one. A file that cannot be parsed is
+// is read, changed in memory, written to a temporary file beside it (beside
+// the file a symbolic link leads to, so the link stays), fsync'ed and renamed
+// over the old one. A file that cannot be parsed is
 // renamed aside to "<file>.corrupt" (or ".corrupt.N", never over an earlier
 // one). The last store read is kept in memory while its file is unchanged.
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/RegFormat.h"
 
@@ -19,14 +22,39 @@ namespace platform {
 // Where the store files are, read from the environment at each call.
 std::string RegistryFolder();
 
-// The store's current contents; a missing store is empty, an unparseable one
-// is set aside and reads as empty.
-LSTATUS LoadStore(HKEY root, RegHive& hive);
+// The store's current contents, shared (not copied) while the file is
+// unchanged; in a batch, the batch's contents, valid until its next change.
+// A missing store is empty, an unparseable one is set aside and reads as empty.
+LSTATUS LoadStore(HKEY root, std::shared_ptr<const RegHive>& hive);
 // ERROR_SUCCESS when the store of `root` may be written (its folder is made).
 LSTATUS CheckStoreWritable(HKEY root);
 // One read-modify-write of a store: `change` returns a status and sets its
 // second argument when the hive must be written back.
 LSTATUS ChangeStore(HKEY root, const std::function<LSTATUS(RegHive&, bool&)>& change);
+
+// A group of changes to one store made as one transaction, so that values
+// saved together are never mixed with another writer's: from the batch's
+// start, which takes the store's lock and reads it, until Commit, changes to
+// that store apply to a copy in memory (reads see them), and Commit writes
+// it once. A batch not committed writes nothing; one batch at a time.
+class StoreBatch {
+public:
+    explicit StoreBatch(HKEY root);
+    ~StoreBatch();
+    StoreBatch(const StoreBatch&) = delete;
+    StoreBatch& operator=(const StoreBatch&) = delete;
+    // Not ERROR_SUCCESS when the lock or the read failed (every change in
+    // the batch then fails with it).
+    LSTATUS Status() const { return status_; }
+    LSTATUS Commit();
+
+private:
+    LSTATUS status_ = ERROR_SUCCESS;
+    bool mine_ = false;
+};
+
+// The names damaged stores were set aside under since the last call.
+std::vector<std::string> TakeSetAsideNotices();
 
 // ---- Fault injection for tests ----
 enum class RegWriteStep { CheckWritable, Lock, WriteTemp, Sync, Rename };

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 
@@ -65,8 +66,9 @@ LSTATUS RegOpenKeyExA(HKEY key, std::string_view subKey, std::uint32_t, std::uin
     if (!base) return ERROR_INVALID_HANDLE;
     if (LSTATUS s = CheckKeyPath(subKey, KeyDepth(base->path))) return s;
     const std::string path = JoinPath(base->path, subKey);
-    RegHive hive;
-    if (LSTATUS s = LoadStore(base->root, hive)) return s;
+    std::shared_ptr<const RegHive> shared;
+    if (LSTATUS s = LoadStore(base->root, shared)) return s;
+    const RegHive& hive = *shared;
     const RegKeyData* k = hive.Find(path);
     if (!k && !path.empty()) return ERROR_FILE_NOT_FOUND;
     if ((samDesired & kWriteAccess) != 0)
@@ -83,8 +85,9 @@ LSTATUS RegCreateKeyExA(HKEY key, std::string_view subKey, std::uint32_t, std::u
     if (!base) return ERROR_INVALID_HANDLE;
     if (LSTATUS s = CheckKeyPath(subKey, KeyDepth(base->path))) return s;
     const std::string path = JoinPath(base->path, subKey);
-    RegHive hive;
-    if (LSTATUS s = LoadStore(base->root, hive)) return s;
+    std::shared_ptr<const RegHive> shared;
+    if (LSTATUS s = LoadStore(base->root, shared)) return s;
+    const RegHive& hive = *shared;
     std::string stored = path;
     std::uint32_t disp = REG_OPENED_EXISTING_KEY;
     if (const RegKeyData* k = hive.Find(path); k || path.empty()) {
@@ -119,8 +122,9 @@ LSTATUS RegDeleteKeyA(HKEY key, std::string_view subKey) {
     if (LSTATUS s = CheckKeyPath(subKey, KeyDepth(base->path))) return s;
     const std::string path = JoinPath(base->path, subKey);
     if (path.empty()) return ERROR_ACCESS_DENIED;
-    RegHive hive;
-    if (LSTATUS s = LoadStore(base->root, hive)) return s;
+    std::shared_ptr<const RegHive> shared;
+    if (LSTATUS s = LoadStore(base->root, shared)) return s;
+    const RegHive& hive = *shared;
     if (!hive.Find(path)) return ERROR_FILE_NOT_FOUND;
     return ChangeStore(base->root, [&](RegHive& h, bool& changed) -> LSTATUS {
         if (!h.Find(path)) return ERROR_FILE_NOT_FOUND;
@@ -137,9 +141,10 @@ LSTATUS RegQueryValueExA(HKEY key, std::string_view name, std::uint32_t* type, s
     if (!k) return ERROR_INVALID_HANDLE;
     if (!(k->sam & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
     if (data && !size) return ERROR_INVALID_PARAMETER;
-    RegHive hive;
-    if (LSTATUS s = LoadStore(k->root, hive)) return s;
-    RegKeyData* kd = hive.Find(k->path);
+    std::shared_ptr<const RegHive> shared;
+    if (LSTATUS s = LoadStore(k->root, shared)) return s;
+    const RegHive& hive = *shared;
+    const RegKeyData* kd = hive.Find(k->path);
     if (!kd && !k->path.empty()) return ERROR_KEY_DELETED;
     const RegValue* v = kd ? kd->FindValue(name) : nullptr;
     if (!v) return ERROR_FILE_NOT_FOUND;
@@ -201,8 +206,9 @@ LSTATUS RegEnumValueA(HKEY key, std::uint32_t index, std::string& name) {
     auto k = Resolve(key);
     if (!k) return ERROR_INVALID_HANDLE;
     if (!(k->sam & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
-    RegHive hive;
-    if (LSTATUS s = LoadStore(k->root, hive)) return s;
+    std::shared_ptr<const RegHive> shared;
+    if (LSTATUS s = LoadStore(k->root, shared)) return s;
+    const RegHive& hive = *shared;
     const RegKeyData* kd = hive.Find(k->path);
     if (!kd) return k->path.empty() ? ERROR_NO_MORE_ITEMS : ERROR_KEY_DELETED;
     if (index >= kd->values.size()) return ERROR_NO_MORE_ITEMS;
@@ -215,8 +221,9 @@ LSTATUS RegEnumKeyA(HKEY key, std::uint32_t index, std::string& name) {
     auto k = Resolve(key);
     if (!k) return ERROR_INVALID_HANDLE;
     if (!(k->sam & KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
-    RegHive hive;
-    if (LSTATUS s = LoadStore(k->root, hive)) return s;
+    std::shared_ptr<const RegHive> shared;
+    if (LSTATUS s = LoadStore(k->root, shared)) return s;
+    const RegHive& hive = *shared;
     if (!k->path.empty() && !hive.Find(k->path)) return ERROR_KEY_DELETED;
     std::uint32_t n = 0;
     const std::size_t prefix = k->path.empty() ? 0 : k->path.size() + 1;

@@ -131,6 +131,7 @@ void frmMain::Form_Initialize() {
 void frmMain::Form_Load() {
     InitScreenTitles();
     LoadSettings(*this);
+    ShowSetAsideStores();
     FillResTypes();
 }
 
@@ -140,7 +141,7 @@ void frmMain::Form_Unload() {
     // A confirmed cancel ends the program from the progress page without
     // leaving it: the animation's temporary file must not stay behind.
     DeleteAnimFile();
-    SaveSettings(*this);
+    SaveSettings(*this, endingSession_ ? SaveErrors::StandardError : SaveErrors::Box);
     if (ProgramEndHook()) ProgramEndHook()();
 }
 
@@ -707,7 +708,9 @@ void frmMain::cmdShowFolder_Click() {
 }
 
 void frmMain::EndSession() {
-    // The same way out as the close box: settings saved, the program ends.
+    // The same way out as the close box: settings saved, the program ends;
+    // but nothing may wait for a click.
+    endingSession_ = true;
     closeRequested_ = true;
     close();
     Form_Unload();

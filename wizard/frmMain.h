@@ -144,6 +144,7 @@ private:
     bool countedDirs_ = false;
     bool closeRemoved_ = false;
     bool closeRequested_ = false;
+    bool endingSession_ = false;  // a signal or the session's end: no box may wait for a click
     bool unloaded_ = false;
     RunPhase phase_ = RunPhase::Idle;
     QElapsedTimer sinceInput_;  // since user input was last taken during the run

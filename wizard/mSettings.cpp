@@ -3,6 +3,7 @@
 #include "platform/Environment.h"
 #include "platform/MessageBox.h"
 #include "platform/PathUtil.h"
+#include "platform/RegFile.h"
 #include "platform/RegistryStore.h"
 #include "registry/cRegistry.h"
 #include "wizard/frmMain.h"
@@ -94,7 +95,10 @@ void LoadSettings(frmMain& form) {
     if (!ReadSetting("Priority", SettingRef::Integer(form.Priority))) form.Priority = 3;
 }
 
-void SaveSettings(frmMain& form) {
+void SaveSettings(frmMain& form, SaveErrors errors) {
+    // The twelve values go in as one change of the store: two windows closed
+    // together leave one window's settings, never a mix.
+    platform::StoreBatch batch(platform::HKEY_LOCAL_MACHINE);
     try {
         WriteSetting("SearchSystem", registry::Variant(form.SearchSystem != engine::kFalse));
         WriteSetting("Folder", registry::Variant(form.FolderPath));
@@ -104,11 +108,26 @@ void SaveSettings(frmMain& form) {
             WriteSetting(kTypeNames[k], registry::Variant(form.Types[k] != engine::kFalse));
         WriteSetting("DestPath", registry::Variant(form.DestPath));
         WriteSetting("Priority", registry::Variant(form.Priority));
+        if (batch.Commit() != platform::ERROR_SUCCESS)
+            throw registry::RegistryError(registry::kErrRegistry, std::string("Failed to save registry Key: '") +
+                                                                      kSettingsKey + "' in " + platform::RegistryFolder());
     } catch (const registry::RegistryError& e) {
-        // The rest is not written; the program is ending anyway.
-        platform::MsgBox("Run-time error '" + std::to_string(e.Number) + "':\r\n\r\n" + e.Description,
-                         platform::MsgButtons::OK, platform::MsgIcon::Critical);
+        // Nothing is written; the program is ending anyway.
+        const std::string text = "Run-time error '" + std::to_string(e.Number) + "':\r\n\r\n" + e.Description;
+        if (errors == SaveErrors::Box) {
+            platform::MsgBox(text, platform::MsgButtons::OK, platform::MsgIcon::Critical);
+        } else {
+            // Ending on a signal or with the session: no one is there to click.
+            platform::StderrMessageBox().Show(text, platform::MsgButtons::OK, platform::MsgIcon::Critical);
+        }
     }
+}
+
+void ShowSetAsideStores() {
+    for (const std::string& aside : platform::TakeSetAsideNotices())
+        platform::MsgBox("The settings file could not be read. It was kept as\r\n" + aside +
+                             "\r\nand the default settings are used.",
+                         platform::MsgButtons::OK, platform::MsgIcon::Exclamation);
 }
 
 }  // namespace wizard

@@ -25,8 +25,13 @@ struct SettingRef {
 };
 
 void LoadSettings(frmMain& form);
-// Shows a registry error as a message box and writes nothing after it.
-void SaveSettings(frmMain& form);
+// Writes the settings as one change of the store. A registry error is shown
+// as a message box, or on standard error while the program ends on a signal
+// or with the session, and nothing is written.
+enum class SaveErrors { Box, StandardError };
+void SaveSettings(frmMain& form, SaveErrors errors = SaveErrors::Box);
+// Says once, in a box, each damaged settings file set aside while loading.
+void ShowSetAsideStores();
 // True when the settings key exists; then the field holds the value (a value
 // missing from the key gives False, empty text or 0).
 bool ReadSetting(const std::string& ValueName, SettingRef Setting);

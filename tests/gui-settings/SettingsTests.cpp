@@ -100,6 +100,28 @@ TEST_F(Settings, FirstStartGivesTheDefaultsARestartKeepsChangesAndSaveErrorsShow
                                                     "'Software\\Brackwater\\Loomvale"});
 }
 
+// A damaged store set aside at start is said once in a box; a save that
+// fails while the session ends goes to standard error, never to a box that
+// would wait for a click.
+TEST_F(Settings, DamagedStoreIsSaidAndAnEndingSessionNeverWaitsForAClick) {
+    std::ofstream(StorePath()) << "not a settings file";
+    auto form = std::make_unique<wizard::frmMain>();
+    EXPECT_EQ(fakes.shown, std::vector<std::string>{"The settings file could not be read. It was kept as\r\n" +
+                                                    StorePath() + ".corrupt\r\nand the default settings are used."});
+    EXPECT_EQ(form->Priority, 3);
+    fakes.shown.clear();
+    std::ofstream((store.path() + "/file").toStdString()) << "x";
+    qputenv("LOOMVALE_REGISTRY", (store.path() + "/file/sub").toUtf8());
+    testing::internal::CaptureStderr();
+    form->EndSession();
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(form->Unloaded());
+    EXPECT_TRUE(fakes.shown.empty());
+    EXPECT_NE(err.find("Run-time error '26001'"), std::string::npos) << err;
+    form = std::make_unique<wizard::frmMain>();
+    EXPECT_TRUE(fakes.shown.empty()) << "said once";
+}
+
 TEST_F(Settings, AKeyWithoutAValueGivesEmptyNotDefault) {
     std::ofstream(StorePath())
         << "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Brackwater\\Loomvale]\r\n"

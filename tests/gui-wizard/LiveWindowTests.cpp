@@ -173,6 +173,20 @@ TEST_F(LiveWindow, EndOfSessionSignalsUnloadAndSaveTheSettings) {
         wizard::frmMain next;
         EXPECT_EQ(next.FolderPath, treeDir->path().toStdString());
     }
+    // A store that cannot be written: the signal still ends the program at
+    // once, the error on standard error, no box waiting for a click.
+    programEnds = 0, NewForm();
+    wizard::ExitRequests exits;
+    QObject::connect(&exits, &wizard::ExitRequests::Requested, form.get(), &wizard::frmMain::EndSession);
+    QFile file(store.path() + "/file");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    qputenv("LOOMVALE_REGISTRY", (store.path() + "/file/sub").toUtf8());
+    messages.shown.clear();
+    std::raise(SIGTERM);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(form->Unloaded());
+    EXPECT_EQ(programEnds, 1);
+    EXPECT_TRUE(messages.shown.empty());
 }
 
 }  // namespace

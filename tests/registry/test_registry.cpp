@@ -245,6 +245,8 @@ TEST_F(StoreTest, DamagedStoresAreSetAsideNeverOverwritten) {
     std::ofstream(StorePath(), std::ios::binary) << "garbage one";
     EXPECT_EQ(Get("Plain").first, 99u) << "reads as empty";
     EXPECT_EQ(ReadFile(StorePath(".corrupt")), "garbage one");
+    EXPECT_EQ(TakeSetAsideNotices(), std::vector<std::string>{StorePath(".corrupt").string()});
+    EXPECT_TRUE(TakeSetAsideNotices().empty()) << "said once";
     EXPECT_FALSE(fs::exists(StorePath()));
     std::ofstream(StorePath(), std::ios::binary) << "garbage two";
     Set("Plain", REG_SZ, Z("x"));
@@ -262,6 +264,59 @@ TEST_F(StoreTest, TwoProcessesWritingAtOnceLoseNothing) {
     EXPECT_EQ(ExitCode(kids[0]) + ExitCode(kids[1]), 0);
     for (int k = 0; k < 2; ++k)
         for (int i = 0; i < kEach; ++i) EXPECT_EQ(Get(name(k, i)).second, Z(std::to_string(i)));
+}
+
+// Values saved together in a batch are one write: two processes saving at
+// the same moment leave one's values, never a mix, and keep what else the
+// store holds. (Each value its own write, 5 of 15 such closes mixed.)
+TEST_F(StoreTest, BatchesAreOneWriteAndNeverMix) {
+    Set("Other", REG_SZ, Z("kept"));
+    const auto save = [&](const std::string& who) {
+        return [&, who] {
+            StoreBatch batch(HKEY_LOCAL_MACHINE);
+            for (int i = 0; i < 12; ++i) Set("v" + std::to_string(i), REG_SZ, Z(who));
+            _exit(batch.Commit() == ERROR_SUCCESS ? 0 : 1);
+        };
+    };
+    for (int trial = 0; trial < 30; ++trial) {
+        const pid_t kids[] = {Spawn(save("A")), Spawn(save("B"))};
+        ASSERT_EQ(ExitCode(kids[0]) + ExitCode(kids[1]), 0);
+        const std::string first = Get("v0").second;
+        for (int i = 1; i < 12; ++i) ASSERT_EQ(Get("v" + std::to_string(i)).second, first) << "trial " << trial;
+    }
+    EXPECT_EQ(Get("Other").second, Z("kept"));
+    // One temporary file, one rename; a batch not committed writes nothing.
+    int renames = 0;
+    SetRegistryFaultHook([&](RegWriteStep s) { return renames += s == RegWriteStep::Rename, 0; });
+    {
+        StoreBatch batch(HKEY_LOCAL_MACHINE);
+        for (int i = 0; i < 12; ++i) Set("v" + std::to_string(i), REG_SZ, Z("C"));
+        EXPECT_EQ(Get("v3").second, Z("C")) << "reads in a batch see its changes";
+        EXPECT_EQ(batch.Commit(), ERROR_SUCCESS);
+    }
+    { StoreBatch dropped(HKEY_LOCAL_MACHINE); Set("v0", REG_SZ, Z("D")); }
+    EXPECT_EQ(renames, 1);
+    EXPECT_EQ(Get("v0").second, Z("C"));
+}
+
+// A store kept as a symbolic link (dotfile managers do that) is written
+// through: the link stays and its target gets the values.
+TEST_F(StoreTest, ALinkedStoreStaysALink) {
+    fs::create_directory(fs::path(dir_) / "dotfiles");
+    std::ofstream(fs::path(dir_) / "dotfiles/hklm.reg") << "REGEDIT4\r\n";
+    fs::create_symlink("dotfiles/hklm.reg", StorePath());
+    Set("Plain", REG_SZ, Z("x"));
+    {
+        StoreBatch batch(HKEY_LOCAL_MACHINE);
+        Set("Other", REG_SZ, Z("y"));
+        EXPECT_EQ(batch.Commit(), ERROR_SUCCESS);
+    }
+    ASSERT_TRUE(fs::is_symlink(StorePath()));
+    EXPECT_EQ(fs::read_symlink(StorePath()), "dotfiles/hklm.reg");
+    const std::string text = ReadFile(fs::path(dir_) / "dotfiles/hklm.reg");
+    EXPECT_NE(text.find("\"Plain\"=\"x\""), std::string::npos) << text;
+    EXPECT_NE(text.find("\"Other\"=\"y\""), std::string::npos) << text;
+    EXPECT_EQ(Get("Other").second, Z("y"));
 }
 
 TEST_F(StoreTest, AFailedOrInterruptedWriteKeepsTheOldStore) {
