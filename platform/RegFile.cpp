@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -75,19 +76,44 @@ private:
     int fd_ = -1;
 };
 
+// What parses of a store kept, by file and scope, while the file is unchanged.
 struct CacheEntry {
     FileId id;
     std::shared_ptr<RegHive> hive;
 };
 std::map<std::string, CacheEntry> g_cache;
+constexpr std::size_t kMaxCached = 64;
 std::vector<std::string> g_setAside;  // notices not yet taken
+
+std::string CacheKey(const std::string& file, const RegScope& scope) {
+    std::string key = file + (scope.tree ? "\nT" : "\nK");
+    for (const char c : scope.path) key += c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+    return key;
+}
+
+void ForgetFile(const std::string& file) {
+    const std::string prefix = file + "\n";
+    for (auto it = g_cache.lower_bound(prefix); it != g_cache.end() && it->first.starts_with(prefix);)
+        it = g_cache.erase(it);
+}
+
+// A store read for a change, under its lock: its bytes (kept for the write),
+// the keys in scope, and where their sections lie; or, for a file that
+// cannot be changed in place, every key.
+struct Reading {
+    std::string bytes;
+    RegHive hive;
+    RegLayout layout;
+    bool whole = false;
+};
 
 // The changes of a batch, held under the store's lock until it commits.
 struct Batch {
     HKEY root;
+    RegScope scope;
     std::string file;
     LockFile lock;
-    RegHive hive;
+    Reading reading;
     bool changed = false;
     LSTATUS status = ERROR_SUCCESS;
 };
@@ -178,41 +204,33 @@ bool SetAside(const std::string& file, const FileId& id) {
     return false;
 }
 
-// The store's current contents. A store that cannot be parsed is set aside
-// (the caller may hold the lock; otherwise it is taken here) and reads as empty.
-LSTATUS Load(HKEY root, std::shared_ptr<RegHive>& hive, bool locked) {
-    const std::string file = StoreFile(root);
-    hive = std::make_shared<RegHive>();
+// Opens and reads a store file whole. ERROR_SUCCESS with `missing` when
+// there is none.
+LSTATUS ReadFile(const std::string& file, std::string& bytes, FileId& id, bool& missing) {
+    missing = false;
     const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        if (errno == ENOENT || errno == ENOTDIR) {
-            g_cache.erase(file);
-            return ERROR_SUCCESS;
-        }
-        return FromErrno(errno);
+        missing = errno == ENOENT || errno == ENOTDIR;
+        return missing ? ERROR_SUCCESS : FromErrno(errno);
     }
     struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         close(fd);
         return ERROR_BADDB;
     }
-    const FileId id = IdOf(st);
-    if (auto it = g_cache.find(file); it != g_cache.end() && it->second.id == id) {
-        close(fd);
-        hive = it->second.hive;
-        return ERROR_SUCCESS;
-    }
-    std::string bytes;
+    id = IdOf(st);
     bytes.reserve(static_cast<std::size_t>(std::min<off_t>(st.st_size, kMaxStoreBytes)) + 1);
     const bool readOk = ReadWhole(fd, bytes);
+    const int err = errno;
     close(fd);
-    if (!readOk) return bytes.size() > kMaxStoreBytes ? ERROR_BADDB : FromErrno(errno);
-    std::string why;
-    if (ParseRegFile(bytes, root, *hive, &why)) {
-        g_cache[file] = {id, hive};
-        return ERROR_SUCCESS;
-    }
-    *hive = {};
+    if (!readOk) return bytes.size() > kMaxStoreBytes ? ERROR_BADDB : FromErrno(err);
+    return ERROR_SUCCESS;
+}
+
+// A store that cannot be parsed is set aside (the caller may hold the lock;
+// otherwise it is taken here). Reads go on with an empty store either way; a
+// writer must not replace a file it could not keep.
+LSTATUS Unparseable(const std::string& file, const FileId& id, bool locked) {
     bool asideOk;
     if (locked) {
         asideOk = SetAside(file, id);
@@ -220,22 +238,58 @@ LSTATUS Load(HKEY root, std::shared_ptr<RegHive>& hive, bool locked) {
         LockFile lock;
         asideOk = lock.Acquire(file) == ERROR_SUCCESS && SetAside(file, id);
     }
-    // Reads go on with an empty store either way; a writer must not replace a
-    // file it could not keep.
     return asideOk || !locked ? ERROR_SUCCESS : ERROR_BADDB;
 }
 
-// The store to change, under its lock: taken over from the cache when no one
-// else holds it (no copy of a large store), else copied.
-LSTATUS LoadForChange(HKEY root, RegHive& hive) {
-    std::shared_ptr<RegHive> loaded;
-    if (LSTATUS s = Load(root, loaded, true)) return s;
-    g_cache.erase(StoreFile(root));  // it is about to change
-    if (loaded.use_count() == 1) hive = std::move(*loaded);
-    else hive = *loaded;
+// The keys of the store that the scope keeps, from the cache while the file
+// is unchanged. Only they are held in memory, however large the store.
+LSTATUS Load(HKEY root, const RegScope& scope, std::shared_ptr<RegHive>& hive) {
+    const std::string file = StoreFile(root), key = CacheKey(file, scope);
+    hive = std::make_shared<RegHive>();
+    struct stat st {};
+    if (stat(file.c_str(), &st) == 0)
+        if (auto it = g_cache.find(key); it != g_cache.end() && it->second.id == IdOf(st)) {
+            hive = it->second.hive;
+            return ERROR_SUCCESS;
+        }
+    std::string bytes;
+    FileId id;
+    bool missing = false;
+    if (LSTATUS s = ReadFile(file, bytes, id, missing)) return s;
+    if (missing) {
+        ForgetFile(file);
+        return ERROR_SUCCESS;
+    }
+    if (!ParseRegFile(bytes, root, *hive, nullptr, &scope)) {
+        *hive = {};
+        return Unparseable(file, id, false);
+    }
+    if (g_cache.size() >= kMaxCached) g_cache.clear();
+    g_cache[key] = {id, hive};
     return ERROR_SUCCESS;
 }
 
+// The store read for a change of what the scope keeps; the caller holds the lock.
+LSTATUS ReadForChange(HKEY root, const RegScope& scope, Reading& r) {
+    const std::string file = StoreFile(root);
+    r = {};
+    FileId id;
+    bool missing = false;
+    if (LSTATUS s = ReadFile(file, r.bytes, id, missing)) return s;
+    r.whole = missing;
+    if (missing) return ERROR_SUCCESS;
+    if (!ParseRegFile(r.bytes, root, r.hive, nullptr, &scope, &r.layout)) {
+        r = {};
+        r.whole = true;
+        return Unparseable(file, id, true);
+    }
+    if (!r.layout.inPlace) {
+        // Not in our own form: read whole, written whole.
+        ParseRegFile(r.bytes, root, r.hive);
+        r.whole = true;
+    }
+    return ERROR_SUCCESS;
+}
 
 void RemoveStaleTemps(const std::string& file) {
     const std::size_t slash = file.rfind('/');
@@ -247,7 +301,7 @@ void RemoveStaleTemps(const std::string& file) {
     closedir(d);
 }
 
-bool WriteAll(int fd, const std::string& s) {
+bool WriteAll(int fd, std::string_view s) {
     std::size_t done = 0;
     while (done < s.size()) {
         const ssize_t n = write(fd, s.data() + done, s.size() - done);
@@ -264,12 +318,20 @@ bool WriteAll(int fd, const std::string& s) {
 
 namespace {
 
-// Writes hive as the store's new contents: a temporary file beside the
-// store's real file, flushed, renamed over it. The caller holds the lock.
-LSTATUS WriteStore(HKEY root, RegHive&& hive) {
+bool WritePieces(int fd, std::initializer_list<std::string_view> pieces) {
+    for (const std::string_view piece : pieces)
+        if (!WriteAll(fd, piece)) return false;
+    return true;
+}
+
+// Writes the store's new contents: a temporary file beside the store's real
+// file, flushed, renamed over it. A store changed in place keeps every byte
+// of the sections out of scope; the kept ones are written anew where the
+// first of them stood (at the end when there was none). The caller holds
+// the lock.
+LSTATUS WriteStore(HKEY root, const RegScope& scope, Reading&& r) {
     const std::string file = StoreFile(root), target = WriteTarget(file);
     RemoveStaleTemps(target);
-    std::string text = FormatRegFile(hive, root);
     std::string tmp = target + ".tmp.XXXXXX";
     int err = Fault(RegWriteStep::WriteTemp);
     if (err) return FromErrno(err);
@@ -277,8 +339,24 @@ LSTATUS WriteStore(HKEY root, RegHive&& hive) {
     if (fd < 0) return FromErrno(errno);
     struct stat old {};
     if (stat(target.c_str(), &old) == 0) fchmod(fd, old.st_mode & 07777);
-    if (!WriteAll(fd, text)) err = errno;
-    std::string().swap(text);
+    bool written;
+    if (r.whole) {
+        written = WriteAll(fd, FormatRegFile(r.hive, root));
+    } else {
+        const std::string keys = FormatRegKeys(r.hive, root);
+        const std::string_view bytes = r.bytes;
+        const auto& kept = r.layout.kept;
+        if (kept.empty()) {
+            written = WritePieces(fd, {bytes, bytes.ends_with('\n') ? "" : "\r\n", keys});
+        } else {
+            written = WritePieces(fd, {bytes.substr(0, kept[0].first), keys});
+            for (std::size_t i = 0; written && i < kept.size(); ++i) {
+                const std::size_t next = i + 1 < kept.size() ? kept[i + 1].first : bytes.size();
+                written = WriteAll(fd, bytes.substr(kept[i].second, next - kept[i].second));
+            }
+        }
+    }
+    if (!written) err = errno ? errno : EIO;
     if (!err) err = Fault(RegWriteStep::Sync);
     if (!err && fsync(fd) != 0) err = errno;
     if (close(fd) != 0 && !err) err = errno;
@@ -293,19 +371,23 @@ LSTATUS WriteStore(HKEY root, RegHive&& hive) {
         fsync(dfd);
         close(dfd);
     }
+    ForgetFile(file);
+    // What is in memory is what a read of the new file in this scope gives
+    // (or more: every key, when the whole file was written).
     struct stat st {};
-    if (stat(file.c_str(), &st) == 0) g_cache[file] = {IdOf(st), std::make_shared<RegHive>(std::move(hive))};
+    if (stat(file.c_str(), &st) == 0) g_cache[CacheKey(file, scope)] = {IdOf(st), std::make_shared<RegHive>(std::move(r.hive))};
     return ERROR_SUCCESS;
 }
 
 }  // namespace
 
-LSTATUS ChangeStore(HKEY root, const std::function<LSTATUS(RegHive&, bool&)>& change) {
+LSTATUS ChangeStore(HKEY root, const RegScope& scope, const std::function<LSTATUS(RegHive&, bool&)>& change) {
     std::lock_guard guard(g_mutex);
     if (g_batch && g_batch->root == root) {
         if (g_batch->status) return g_batch->status;
+        if (!g_batch->scope.Covers(scope)) return ERROR_ACCESS_DENIED;  // a batch changes its own key
         bool changed = false;
-        const LSTATUS s = change(g_batch->hive, changed);
+        const LSTATUS s = change(g_batch->reading.hive, changed);
         g_batch->changed = g_batch->changed || changed;
         return s;
     }
@@ -313,29 +395,29 @@ LSTATUS ChangeStore(HKEY root, const std::function<LSTATUS(RegHive&, bool&)>& ch
     const std::string file = StoreFile(root);
     LockFile lock;
     if (LSTATUS s = lock.Acquire(file)) return s;
-    RegHive hive;
-    if (LSTATUS s = LoadForChange(root, hive)) return s;
+    Reading r;
+    if (LSTATUS s = ReadForChange(root, scope, r)) return s;
     bool changed = false;
-    if (LSTATUS s = change(hive, changed)) return s;
+    if (LSTATUS s = change(r.hive, changed)) return s;
     if (!changed) return ERROR_SUCCESS;
-    return WriteStore(root, std::move(hive));
+    return WriteStore(root, scope, std::move(r));
 }
 
-LSTATUS LoadStore(HKEY root, std::shared_ptr<const RegHive>& hive) {
+LSTATUS LoadStore(HKEY root, const RegScope& scope, std::shared_ptr<const RegHive>& hive) {
     std::lock_guard guard(g_mutex);
-    if (g_batch && g_batch->root == root && !g_batch->status) {
-        // Reads in a batch see its changes: the batch's own copy, not owned,
+    if (g_batch && g_batch->root == root && !g_batch->status && g_batch->scope.Covers(scope)) {
+        // Reads in a batch see its changes: the batch's own keys, not owned,
         // which the caller reads before it changes anything.
-        hive = std::shared_ptr<const RegHive>(std::shared_ptr<const RegHive>(), &g_batch->hive);
+        hive = std::shared_ptr<const RegHive>(std::shared_ptr<const RegHive>(), &g_batch->reading.hive);
         return ERROR_SUCCESS;
     }
     std::shared_ptr<RegHive> loaded;
-    const LSTATUS s = Load(root, loaded, false);
+    const LSTATUS s = Load(root, scope, loaded);
     hive = std::move(loaded);
     return s;
 }
 
-StoreBatch::StoreBatch(HKEY root) {
+StoreBatch::StoreBatch(HKEY root, RegScope scope) {
     std::lock_guard guard(g_mutex);
     if (g_batch) {
         status_ = ERROR_BUSY;
@@ -343,10 +425,11 @@ StoreBatch::StoreBatch(HKEY root) {
     }
     auto batch = std::make_unique<Batch>();
     batch->root = root;
+    batch->scope = std::move(scope);
     batch->file = StoreFile(root);
     if (int e = CheckWritable(root)) batch->status = FromErrno(e);
     if (!batch->status) batch->status = batch->lock.Acquire(batch->file);
-    if (!batch->status) batch->status = LoadForChange(root, batch->hive);
+    if (!batch->status) batch->status = ReadForChange(root, batch->scope, batch->reading);
     status_ = batch->status;
     g_batch = batch.release();
     mine_ = true;
@@ -366,7 +449,7 @@ LSTATUS StoreBatch::Commit() {
     g_batch = nullptr;
     mine_ = false;
     if (batch->status || !batch->changed) return batch->status;
-    return WriteStore(batch->root, std::move(batch->hive));
+    return WriteStore(batch->root, batch->scope, std::move(batch->reading));
 }
 
 std::vector<std::string> TakeSetAsideNotices() {

@@ -22,24 +22,29 @@ namespace platform {
 // Where the store files are, read from the environment at each call.
 std::string RegistryFolder();
 
-// The store's current contents, shared (not copied) while the file is
-// unchanged; in a batch, the batch's contents, valid until its next change.
-// A missing store is empty, an unparseable one is set aside and reads as empty.
-LSTATUS LoadStore(HKEY root, std::shared_ptr<const RegHive>& hive);
+// The keys of the store the scope keeps (see RegScope), shared (not copied)
+// while the file is unchanged; in a batch that covers the scope, the batch's
+// keys, valid until its next change. A missing store is empty, an
+// unparseable one is set aside and reads as empty. However large the store,
+// only the keys in scope are held.
+LSTATUS LoadStore(HKEY root, const RegScope& scope, std::shared_ptr<const RegHive>& hive);
 // ERROR_SUCCESS when the store of `root` may be written (its folder is made).
 LSTATUS CheckStoreWritable(HKEY root);
-// One read-modify-write of a store: `change` returns a status and sets its
-// second argument when the hive must be written back.
-LSTATUS ChangeStore(HKEY root, const std::function<LSTATUS(RegHive&, bool&)>& change);
+// One read-modify-write of a store: `change` gets the keys in scope, returns
+// a status and sets its second argument when they must be written back. The
+// sections of the other keys are copied as they are (a file not in the form
+// this layer writes is read and written whole).
+LSTATUS ChangeStore(HKEY root, const RegScope& scope, const std::function<LSTATUS(RegHive&, bool&)>& change);
 
-// A group of changes to one store made as one transaction, so that values
-// saved together are never mixed with another writer's: from the batch's
-// start, which takes the store's lock and reads it, until Commit, changes to
-// that store apply to a copy in memory (reads see them), and Commit writes
-// it once. A batch not committed writes nothing; one batch at a time.
+// A group of changes to one key of a store made as one transaction, so that
+// values saved together are never mixed with another writer's: from the
+// batch's start, which takes the store's lock and reads it, until Commit,
+// changes in its scope apply to a copy in memory (reads see them; changes
+// outside it are refused), and Commit writes it once. A batch not committed
+// writes nothing; one batch at a time.
 class StoreBatch {
 public:
-    explicit StoreBatch(HKEY root);
+    StoreBatch(HKEY root, RegScope scope);
     ~StoreBatch();
     StoreBatch(const StoreBatch&) = delete;
     StoreBatch& operator=(const StoreBatch&) = delete;

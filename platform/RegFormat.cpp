@@ -139,7 +139,10 @@ struct Parser {
     std::string error;
     bool unicode = true;  // 5.00: texts are UTF-8 (or UTF-16LE in hex form); REGEDIT4: ANSI
     RegKeyData* current = nullptr;
-    bool skipping = false;  // values after a [-key] section or a key too deep are ignored
+    bool skipping = false;  // values after a [-key] section, a key too deep or out of scope are ignored
+    const RegScope* scope = nullptr;
+    bool deletes = false;  // a [-key] section was met
+    bool kept = false;     // the current section is kept
 
     bool Fail(std::string why, std::size_t line) {
         error = "line " + std::to_string(line) + ": " + why;
@@ -166,14 +169,17 @@ struct Parser {
         std::string_view path = text;
         current = nullptr;
         skipping = true;
+        kept = false;
         if (KeyDepth(path.substr(0, path.size() - path.ends_with('\\'))) > kMaxKeyDepth)
             return true;  // refused; the rest of the file stays
         if (CheckKeyPath(path) != ERROR_SUCCESS) return Fail("bad key path", no);
         if (del) {
-            hive.RemoveTree(path);
-        } else {
+            deletes = true;
+            hive.RemoveTree(path);  // of a scoped hive, only what it holds
+        } else if (!scope || scope->Keeps(path)) {
             current = &hive.Ensure(path);
             skipping = false;
+            kept = true;
         }
         return true;
     }
@@ -448,8 +454,10 @@ const char* RootKeyName(HKEY root) {
 
 // ---- whole files ----
 
-bool ParseRegFile(std::string_view bytes, HKEY root, RegHive& hive, std::string* error) {
+bool ParseRegFile(std::string_view bytes, HKEY root, RegHive& hive, std::string* error, const RegScope* scope,
+                  RegLayout* layout) {
     hive = {};
+    if (layout) *layout = {};
     const auto fail = [&](std::string why) {
         if (error) *error = std::move(why);
         hive = {};
@@ -468,8 +476,16 @@ bool ParseRegFile(std::string_view bytes, HKEY root, RegHive& hive, std::string*
     if (text.find_first_not_of(" \t\r\n") == std::string_view::npos) return true;  // nothing to lose
 
     Parser p{root, hive, {}};
+    p.scope = scope;
     bool header = false;
     std::size_t pos = 0, lineNo = 0;
+    // Kept sections run from their '[' line to the next section's.
+    std::size_t lineStart = 0;
+    bool inKept = false;
+    const auto endKept = [&](std::size_t at) {
+        if (inKept && layout) layout->kept.back().second = at;
+        inKept = false;
+    };
     auto nextLine = [&](std::string_view& line) {
         if (pos >= text.size()) return false;
         std::size_t end = text.find_first_of("\r\n", pos);
@@ -482,7 +498,7 @@ bool ParseRegFile(std::string_view bytes, HKEY root, RegHive& hive, std::string*
         return true;
     };
     std::string_view line;
-    while (nextLine(line)) {
+    while ((lineStart = pos, nextLine(line))) {
         if (line.empty() || line.front() == ';') continue;
         if (!header) {
             if (line == kHeader5) p.unicode = true;
@@ -493,7 +509,10 @@ bool ParseRegFile(std::string_view bytes, HKEY root, RegHive& hive, std::string*
         }
         const std::size_t startLine = lineNo;
         if (line.front() == '[') {
+            endKept(lineStart);
             if (!p.Section(line, startLine)) break;
+            if (p.kept && layout) layout->kept.emplace_back(lineStart, text.size());
+            inKept = p.kept;
         } else if (line.front() == '"' || line.front() == '@') {
             // Hex data may go on over lines ending in '\'.
             const auto data = ValueData(line, nullptr);
@@ -514,13 +533,34 @@ bool ParseRegFile(std::string_view bytes, HKEY root, RegHive& hive, std::string*
             break;
         }
     }
+    endKept(text.size());
     if (!p.error.empty()) return fail(p.error);
     if (!header) return fail("no registry editor header");
+    if (layout) layout->inPlace = p.unicode && !p.deletes && bytes.starts_with(kHeader5);
     return true;
 }
 
+bool RegScope::Keeps(std::string_view key) const {
+    const std::string_view p = path;
+    // The key itself or an ancestor: a prefix of the path at a level's end.
+    if (key.size() <= p.size() && RegNamesEqual(key, p.substr(0, key.size())) &&
+        (key.empty() || key.size() == p.size() || p[key.size()] == '\\'))
+        return true;
+    return tree && key.size() > p.size() && (p.empty() || key[p.size()] == '\\') &&
+           RegNamesEqual(key.substr(0, p.size()), p);
+}
+
+bool RegScope::Covers(const RegScope& other) const {
+    if (other.tree) return tree && Keeps(other.path) && (other.path.size() >= path.size());
+    return Keeps(other.path);
+}
+
 std::string FormatRegFile(const RegHive& hive, HKEY root) {
-    std::string out = std::string(kHeader5) + "\r\n\r\n";
+    return std::string(kHeader5) + "\r\n\r\n" + FormatRegKeys(hive, root);
+}
+
+std::string FormatRegKeys(const RegHive& hive, HKEY root) {
+    std::string out;
     for (const auto& k : hive.Keys()) {
         out += '[';
         out += RootKeyName(root);

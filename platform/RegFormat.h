@@ -113,11 +113,34 @@ const char* RootKeyName(HKEY root);
 LSTATUS CheckKeyPath(std::string_view& sub, std::size_t depthAbove = 0);
 std::size_t KeyDepth(std::string_view path);
 
+// The keys a parse keeps in memory: a key with its ancestors, and with every
+// key below it too when `tree`. The rest of the file is checked all the same.
+struct RegScope {
+    std::string path;  // below the root
+    bool tree = false;
+    bool Keeps(std::string_view key) const;
+    // Whatever `other` keeps, this keeps too.
+    bool Covers(const RegScope& other) const;
+};
+
+// Where the kept sections of a parsed file lie, so that they alone can be
+// written anew and the rest copied as it is. Only for a file in the form we
+// write (the 5.00 header first, UTF-8, no key deletions): otherwise
+// `inPlace` is false and a change rewrites the whole file.
+struct RegLayout {
+    bool inPlace = false;
+    std::vector<std::pair<std::size_t, std::size_t>> kept;  // [begin, end) of each kept section, in order
+};
+
 // Parses a whole file (either header, UTF-16LE with BOM, UTF-8 or 8-bit).
 // Sections of other roots than `root` make the file unparseable; sections
-// nested deeper than kMaxKeyDepth are skipped with their values. Error text in *error.
-bool ParseRegFile(std::string_view bytes, HKEY root, RegHive& hive, std::string* error = nullptr);
+// nested deeper than kMaxKeyDepth are skipped with their values. Error text
+// in *error. With a scope only the keys it keeps are held.
+bool ParseRegFile(std::string_view bytes, HKEY root, RegHive& hive, std::string* error = nullptr,
+                  const RegScope* scope = nullptr, RegLayout* layout = nullptr);
 std::string FormatRegFile(const RegHive& hive, HKEY root);
+// The sections of the keys alone, as FormatRegFile writes them after its header.
+std::string FormatRegKeys(const RegHive& hive, HKEY root);
 
 // Case-insensitive comparison of key and value names.
 bool RegNamesEqual(std::string_view a, std::string_view b);

@@ -67,7 +67,7 @@ LSTATUS RegOpenKeyExA(HKEY key, std::string_view subKey, std::uint32_t, std::uin
     if (LSTATUS s = CheckKeyPath(subKey, KeyDepth(base->path))) return s;
     const std::string path = JoinPath(base->path, subKey);
     std::shared_ptr<const RegHive> shared;
-    if (LSTATUS s = LoadStore(base->root, shared)) return s;
+    if (LSTATUS s = LoadStore(base->root, RegScope{path}, shared)) return s;
     const RegHive& hive = *shared;
     const RegKeyData* k = hive.Find(path);
     if (!k && !path.empty()) return ERROR_FILE_NOT_FOUND;
@@ -86,7 +86,7 @@ LSTATUS RegCreateKeyExA(HKEY key, std::string_view subKey, std::uint32_t, std::u
     if (LSTATUS s = CheckKeyPath(subKey, KeyDepth(base->path))) return s;
     const std::string path = JoinPath(base->path, subKey);
     std::shared_ptr<const RegHive> shared;
-    if (LSTATUS s = LoadStore(base->root, shared)) return s;
+    if (LSTATUS s = LoadStore(base->root, RegScope{path}, shared)) return s;
     const RegHive& hive = *shared;
     std::string stored = path;
     std::uint32_t disp = REG_OPENED_EXISTING_KEY;
@@ -95,7 +95,7 @@ LSTATUS RegCreateKeyExA(HKEY key, std::string_view subKey, std::uint32_t, std::u
         if ((samDesired & kWriteAccess) != 0)
             if (LSTATUS s = CheckStoreWritable(base->root)) return s;
     } else {
-        LSTATUS s = ChangeStore(base->root, [&](RegHive& h, bool& changed) {
+        LSTATUS s = ChangeStore(base->root, RegScope{path}, [&](RegHive& h, bool& changed) {
             const std::size_t before = h.Keys().size();
             stored = h.Ensure(path).path;
             changed = h.Keys().size() != before;
@@ -123,10 +123,10 @@ LSTATUS RegDeleteKeyA(HKEY key, std::string_view subKey) {
     const std::string path = JoinPath(base->path, subKey);
     if (path.empty()) return ERROR_ACCESS_DENIED;
     std::shared_ptr<const RegHive> shared;
-    if (LSTATUS s = LoadStore(base->root, shared)) return s;
+    if (LSTATUS s = LoadStore(base->root, RegScope{path, true}, shared)) return s;
     const RegHive& hive = *shared;
     if (!hive.Find(path)) return ERROR_FILE_NOT_FOUND;
-    return ChangeStore(base->root, [&](RegHive& h, bool& changed) -> LSTATUS {
+    return ChangeStore(base->root, RegScope{path, true}, [&](RegHive& h, bool& changed) -> LSTATUS {
         if (!h.Find(path)) return ERROR_FILE_NOT_FOUND;
         if (h.HasChildren(path)) return ERROR_ACCESS_DENIED;
         changed = h.Remove(path);
@@ -142,7 +142,7 @@ LSTATUS RegQueryValueExA(HKEY key, std::string_view name, std::uint32_t* type, s
     if (!(k->sam & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
     if (data && !size) return ERROR_INVALID_PARAMETER;
     std::shared_ptr<const RegHive> shared;
-    if (LSTATUS s = LoadStore(k->root, shared)) return s;
+    if (LSTATUS s = LoadStore(k->root, RegScope{k->path}, shared)) return s;
     const RegHive& hive = *shared;
     const RegKeyData* kd = hive.Find(k->path);
     if (!kd && !k->path.empty()) return ERROR_KEY_DELETED;
@@ -177,7 +177,7 @@ LSTATUS RegSetValueExA(HKEY key, std::string_view name, std::uint32_t type, cons
     std::vector<std::uint8_t> stored;
     if (IsTextType(type)) stored = text::Utf8ToUtf16LeKeepingBytes(std::string_view(reinterpret_cast<const char*>(data), size));
     else if (size) stored.assign(data, data + size);
-    return ChangeStore(k->root, [&](RegHive& h, bool& changed) -> LSTATUS {
+    return ChangeStore(k->root, RegScope{k->path}, [&](RegHive& h, bool& changed) -> LSTATUS {
         RegKeyData* kd = h.Find(k->path);
         if (!kd) {
             if (!k->path.empty()) return ERROR_KEY_DELETED;
@@ -193,7 +193,7 @@ LSTATUS RegDeleteValueA(HKEY key, std::string_view name) {
     auto k = Resolve(key);
     if (!k) return ERROR_INVALID_HANDLE;
     if (!(k->sam & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
-    return ChangeStore(k->root, [&](RegHive& h, bool& changed) -> LSTATUS {
+    return ChangeStore(k->root, RegScope{k->path}, [&](RegHive& h, bool& changed) -> LSTATUS {
         RegKeyData* kd = h.Find(k->path);
         if (!kd) return k->path.empty() ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
         changed = kd->RemoveValue(name);
@@ -207,7 +207,7 @@ LSTATUS RegEnumValueA(HKEY key, std::uint32_t index, std::string& name) {
     if (!k) return ERROR_INVALID_HANDLE;
     if (!(k->sam & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
     std::shared_ptr<const RegHive> shared;
-    if (LSTATUS s = LoadStore(k->root, shared)) return s;
+    if (LSTATUS s = LoadStore(k->root, RegScope{k->path}, shared)) return s;
     const RegHive& hive = *shared;
     const RegKeyData* kd = hive.Find(k->path);
     if (!kd) return k->path.empty() ? ERROR_NO_MORE_ITEMS : ERROR_KEY_DELETED;
@@ -222,7 +222,7 @@ LSTATUS RegEnumKeyA(HKEY key, std::uint32_t index, std::string& name) {
     if (!k) return ERROR_INVALID_HANDLE;
     if (!(k->sam & KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
     std::shared_ptr<const RegHive> shared;
-    if (LSTATUS s = LoadStore(k->root, shared)) return s;
+    if (LSTATUS s = LoadStore(k->root, RegScope{k->path, true}, shared)) return s;
     const RegHive& hive = *shared;
     if (!k->path.empty() && !hive.Find(k->path)) return ERROR_KEY_DELETED;
     std::uint32_t n = 0;

@@ -98,7 +98,7 @@ void LoadSettings(frmMain& form) {
 void SaveSettings(frmMain& form, SaveErrors errors) {
     // The twelve values go in as one change of the store: two windows closed
     // together leave one window's settings, never a mix.
-    platform::StoreBatch batch(platform::HKEY_LOCAL_MACHINE);
+    platform::StoreBatch batch(platform::HKEY_LOCAL_MACHINE, platform::RegScope{kSettingsKey});
     try {
         WriteSetting("SearchSystem", registry::Variant(form.SearchSystem != engine::kFalse));
         WriteSetting("Folder", registry::Variant(form.FolderPath));

@@ -273,7 +273,7 @@ TEST_F(StoreTest, BatchesAreOneWriteAndNeverMix) {
     Set("Other", REG_SZ, Z("kept"));
     const auto save = [&](const std::string& who) {
         return [&, who] {
-            StoreBatch batch(HKEY_LOCAL_MACHINE);
+            StoreBatch batch(HKEY_LOCAL_MACHINE, RegScope{kApp});
             for (int i = 0; i < 12; ++i) Set("v" + std::to_string(i), REG_SZ, Z(who));
             _exit(batch.Commit() == ERROR_SUCCESS ? 0 : 1);
         };
@@ -289,14 +289,39 @@ TEST_F(StoreTest, BatchesAreOneWriteAndNeverMix) {
     int renames = 0;
     SetRegistryFaultHook([&](RegWriteStep s) { return renames += s == RegWriteStep::Rename, 0; });
     {
-        StoreBatch batch(HKEY_LOCAL_MACHINE);
+        StoreBatch batch(HKEY_LOCAL_MACHINE, RegScope{kApp});
         for (int i = 0; i < 12; ++i) Set("v" + std::to_string(i), REG_SZ, Z("C"));
         EXPECT_EQ(Get("v3").second, Z("C")) << "reads in a batch see its changes";
         EXPECT_EQ(batch.Commit(), ERROR_SUCCESS);
     }
-    { StoreBatch dropped(HKEY_LOCAL_MACHINE); Set("v0", REG_SZ, Z("D")); }
+    { StoreBatch dropped(HKEY_LOCAL_MACHINE, RegScope{kApp}); Set("v0", REG_SZ, Z("D")); }
     EXPECT_EQ(renames, 1);
     EXPECT_EQ(Get("v0").second, Z("C"));
+}
+
+// A change writes its key's section anew and copies every other byte of a
+// store in our own form as it is (a large store costs one read and one
+// write, and only the key in hand is held); a store in another form
+// (REGEDIT4, UTF-16, key deletions) is rewritten whole.
+TEST_F(StoreTest, AChangeRewritesItsKeyAndCopiesTheRest) {
+    const std::string head = "Windows Registry Editor Version 5.00\r\n\r\n";
+    const std::string before = "[HKEY_LOCAL_MACHINE\\Other]\r\n\"A\"=\"1\"   ; kept as typed\r\n\r\n";
+    const std::string app = "[HKEY_LOCAL_MACHINE\\" + kApp + "]\r\n\"Old\"=dword:00000001\r\n\r\n";
+    const std::string after = "[HKEY_LOCAL_MACHINE\\Zeta]\r\n@=hex:01,\\\r\n  02\r\n";
+    std::ofstream(StorePath(), std::ios::binary) << head + before + app + after;
+    Set("New", REG_SZ, Z("x"));
+    // Its parents come with it, where it stood.
+    EXPECT_EQ(ReadFile(StorePath()), head + before + "[HKEY_LOCAL_MACHINE]\r\n\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n\r\n" +
+                                         "[HKEY_LOCAL_MACHINE\\Software\\Brackwater]\r\n\r\n" +
+                                         "[HKEY_LOCAL_MACHINE\\" + kApp +
+                                         "]\r\n\"Old\"=dword:00000001\r\n\"New\"=\"x\"\r\n\r\n" + after);
+    // Another form: read and written whole, nothing lost.
+    std::ofstream(StorePath(), std::ios::binary) << "REGEDIT4\r\n\r\n" + before + "[-HKEY_LOCAL_MACHINE\\Gone]\r\n";
+    Set("New", REG_SZ, Z("y"));
+    const std::string whole = ReadFile(StorePath());
+    EXPECT_TRUE(whole.starts_with(head)) << whole;
+    EXPECT_NE(whole.find("[HKEY_LOCAL_MACHINE\\Other]\r\n\"A\"=\"1\"\r\n"), std::string::npos) << whole;
+    EXPECT_EQ(Get("New").second, Z("y"));
 }
 
 // A store kept as a symbolic link (dotfile managers do that) is written
@@ -307,7 +332,7 @@ TEST_F(StoreTest, ALinkedStoreStaysALink) {
     fs::create_symlink("dotfiles/hklm.reg", StorePath());
     Set("Plain", REG_SZ, Z("x"));
     {
-        StoreBatch batch(HKEY_LOCAL_MACHINE);
+        StoreBatch batch(HKEY_LOCAL_MACHINE, RegScope{kApp});
         Set("Other", REG_SZ, Z("y"));
         EXPECT_EQ(batch.Commit(), ERROR_SUCCESS);
     }
