@@ -328,6 +328,59 @@ TEST_F(FolderRun, InterruptStopsTheCountAndTheWalkWithoutAMatch) {
     fs::remove_all(tree);
 }
 
+// Makes `levels` nested folders named `name` below root, a module in the
+// deepest and (when `alsoAt` > 0) one at that level: by handle, as paths this
+// long cannot be named whole.
+void MakeDeepTree(const fs::path& root, const std::string& name, int levels, int alsoAt) {
+    fs::create_directories(root);
+    const std::string module = Slurp(kFixtures / "kinds.dll");
+    const auto put = [&](int dir) {
+        const int f = openat(dir, "m.dll", O_WRONLY | O_CREAT | O_EXCL, 0644);
+        ASSERT_EQ(write(f, module.data(), module.size()), ssize_t(module.size()));
+        close(f);
+    };
+    int dir = open(root.c_str(), O_RDONLY | O_DIRECTORY);
+    for (int i = 1; i <= levels; ++i) {
+        ASSERT_EQ(mkdirat(dir, name.c_str(), 0755), 0);
+        const int next = openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY);
+        close(dir);
+        dir = next;
+        if (i == alsoAt) put(dir);
+    }
+    put(dir);
+    close(dir);
+}
+
+// Every module the walk finds is read, however long its path; folders past
+// the walk's depth limit are reported, never passed over quietly; the count
+// and the walk agree, so the progress ends at 100 % and never passes it.
+TEST_F(FolderRun, LongAndDeepPathsAreReadOrReported) {
+    const struct {
+        const char* what;
+        std::string name;
+        int levels, alsoAt, status;
+        const char* out;
+        const char* said;  // on stderr
+    } rows[] = {
+        {"a 5,500-byte path", std::string(90, 'x'), 60, 0, 0, "Video (AVI): 1\n", "1 file scanned\n"},
+        {"2,100 levels", "a", 2100, 1000, 1, "Video (AVI): 1\n",
+         ": 1 folder is nested too deeply to be searched (more than 2048 levels)\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        Shell("rm -rf " + Quote(root.string()) + " " + Quote(dest.string()));
+        MakeDeepTree(root, row.name, row.levels, row.alsoAt);
+        const CliResult r = Cli(Extract({root.string()}));
+        EXPECT_EQ(r.status, row.status) << r.err;
+        EXPECT_EQ(r.out, row.out);
+        EXPECT_NE(r.err.find(row.said), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("100% | "), std::string::npos) << r.err;
+        for (std::size_t at = r.err.find("% |"); at != std::string::npos; at = r.err.find("% |", at + 1))
+            EXPECT_LE(std::stoi(r.err.substr(r.err.rfind('\n', at) + 1)), 100) << r.err;
+    }
+    Shell("rm -rf " + Quote(root.string()));  // too deep for remove_all
+}
+
 // A kill at any moment leaves no incomplete file: every file in the
 // destination is byte for byte the one a whole run writes under that name,
 // at most one of them has no index line, and a second run into the same

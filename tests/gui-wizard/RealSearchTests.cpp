@@ -74,6 +74,22 @@ TEST_F(RealSearch, SingleFileCountsMatchTheFilesWritten) {
     }
 }
 
+// A kind's folder that turns into a file once the run has begun: the write
+// error is said once, naming the path, and the run goes on to its end (the
+// name search used to spin on it for ever).
+TEST_F(RealSearch, AKindFolderTurnedIntoAFileIsSaidOnceAndTheRunEnds) {
+    Copy("in/kinds.dll");
+    QObject::connect(form.get(), &wizard::frmMain::RunPhaseChanged, [&](wizard::frmMain::RunPhase p) {
+        if (p != wizard::frmMain::RunPhase::Scanning) return;
+        QDir(QString::fromStdString(Tmp("out/Bitmaps"))).removeRecursively();
+        Put("out/Bitmaps", "not a folder");
+    });
+    RunWith("optSearchFile", [&] { SetText("txtFile", Tmp("in/kinds.dll")); });
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].prompt, "Path not found: " + Tmp("out/Bitmaps/kinds.dll.bmp"));
+    EXPECT_EQ(W<QPushButton>("cmdCancel")->text(), QStringLiteral("Close"));
+}
+
 // A folder search scans every match in reach (with subfolders the bar moves
 // with the folders met up to the last file found). The whole system, over a
 // fake mount table, is the two fixed drives and not the removable one.
