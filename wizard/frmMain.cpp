@@ -12,6 +12,8 @@
 #include "search/cSearchCore.h"
 #include "wizard/mRunProgress.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -113,7 +115,19 @@ void frmMain::SetOpenFolderService(std::function<bool(const QString&)> service) 
 }
 void frmMain::SetTickSource(std::function<uint32_t()> ticks) { TickSource() = std::move(ticks); }
 
+namespace {
+
+// The window is the application's frame to a screen reader, not a filler.
+QAccessibleInterface* WindowAccessible(const QString& className, QObject* object) {
+    if (className != QLatin1String("wizard::frmMain") || !object || !object->isWidgetType()) return nullptr;
+    return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
+}
+
+}  // namespace
+
 frmMain::frmMain(QWidget* parent) : QWidget(parent) {
+    static const bool accessibleWindow = (QAccessible::installFactory(WindowAccessible), true);
+    (void)accessibleWindow;
     setObjectName(QStringLiteral("frmMain"));
     setupUi(this);
     ConnectHandlers();
@@ -146,8 +160,12 @@ void frmMain::Form_Unload() {
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {
-    if (closeRemoved_ && !closeRequested_ && !unloaded_) {
+    if (CurPage == Progress && !closeRequested_ && !unloaded_) {
+        // The desktop may keep drawing the close button the run took away
+        // (Wayland's, a window manager's, Alt+F4): it asks the cancel
+        // question as Cancel does, where the run takes input.
         event->ignore();
+        closeAsked_ = true;
         return;
     }
     Form_Unload();
@@ -180,6 +198,11 @@ void frmMain::ConnectHandlers() {
     connect(esc, &QShortcut::activated, this, [this] {
         if (cmdCancel->isEnabled() && cmdCancel->isVisible()) cmdCancel->click();
     });
+    // Return and Enter press the focused button, else the default one.
+    for (const int key : {Qt::Key_Return, Qt::Key_Enter}) {
+        auto* enter = new QShortcut(QKeySequence(key), this);
+        connect(enter, &QShortcut::activated, this, &frmMain::PressDefault);
+    }
     connect(optSearchSystem, &QRadioButton::clicked, this, &frmMain::optSearchSystem_Click);
     connect(optSearchFolder, &QRadioButton::clicked, this, &frmMain::optSearchFolder_Click);
     connect(optSearchFile, &QRadioButton::clicked, this, &frmMain::optSearchFile_Click);
@@ -232,7 +255,7 @@ void frmMain::GoToPage(int16_t NewPage) {
             break;
         case 4:
             cmdBack->setEnabled(true);
-            cmdNext->setText(QStringLiteral("Start"));
+            cmdNext->setText(QStringLiteral("&Start"));
             break;
         case 5:
             cmdBack->setEnabled(false);
@@ -247,8 +270,39 @@ void frmMain::GoToPage(int16_t NewPage) {
             break;
         default: break;
     }
+    // Return presses "Next >" ("Start" on the ready page), "Close" on the
+    // finish page; each page opens with the focus where it can be seen.
+    QPushButton* defaultButton = NewPage == Finish ? cmdCancel : cmdNext;
+    cmdNext->setDefault(defaultButton == cmdNext);
+    cmdCancel->setDefault(defaultButton == cmdCancel);
+    if (QWidget* first = FirstFocus(NewPage)) first->setFocus(Qt::TabFocusReason);
     setUpdatesEnabled(true);
     if (NewPage == Progress) StartSearch();
+}
+
+QWidget* frmMain::FirstFocus(int16_t page) const {
+    switch (page) {
+        case SearchMode:
+            for (QRadioButton* o : {optSearchSystem, optSearchFolder, optSearchFile})
+                if (o->isChecked()) return o;
+            return optSearchSystem;
+        case ResourceTypes: return lvResTypes;
+        case Destination: return txtDestPath;
+        case Progress: return cmdCancel;
+        case Finish: return cmdCancel;
+        default: return cmdNext->isEnabled() ? cmdNext : nullptr;
+    }
+}
+
+void frmMain::PressDefault() {
+    if (auto* focused = qobject_cast<QPushButton*>(QApplication::focusWidget());
+        focused && focused->window() == this && focused->isEnabled()) {
+        focused->click();
+        return;
+    }
+    // By the page, not by isDefault(): a button gives that up with the focus.
+    QPushButton* b = CurPage == Finish ? cmdCancel : cmdNext;
+    if (b->isEnabled() && b->isVisible()) b->click();
 }
 
 bool frmMain::LeavePage(int16_t page) {
@@ -308,7 +362,7 @@ void frmMain::EnterPage(int16_t page) {
             break;
         case Finish:
             setWindowTitle(QStringLiteral("Loomvale"));
-            cmdCancel->setText(QStringLiteral("Close"));
+            cmdCancel->setText(QStringLiteral("&Close"));
             break;
         default: break;
     }
@@ -552,6 +606,10 @@ void frmMain::TakeInput() {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     sinceInput_.start();
     sincePaint_.start();
+    if (closeAsked_) {
+        closeAsked_ = false;
+        if (!unloaded_ && CurPage == Progress && cmdCancel->isEnabled()) cmdCancel_Click();
+    }
 }
 
 void frmMain::CountFolders(engine::VBBool AllDrives, const std::string& BaseDir) {

@@ -67,6 +67,10 @@ public:
     void GoToPage(int16_t NewPage);
     bool LeavePage(int16_t page);
     void EnterPage(int16_t page);
+    // Where the focus goes when the page opens.
+    QWidget* FirstFocus(int16_t page) const;
+    // Return: the focused button, else the default one.
+    void PressDefault();
 
     // Checks: true keeps the wizard on the page, after telling the user.
     bool FolderNotFound(const std::string& path);
@@ -144,7 +148,8 @@ private:
     bool countedDirs_ = false;
     bool closeRemoved_ = false;
     bool closeRequested_ = false;
-    bool endingSession_ = false;  // a signal or the session's end: no box may wait for a click
+    bool endingSession_ = false;
+    bool closeAsked_ = false;  // the desktop's close came during the run: asked at the next input  // a signal or the session's end: no box may wait for a click
     bool unloaded_ = false;
     RunPhase phase_ = RunPhase::Idle;
     QElapsedTimer sinceInput_;  // since user input was last taken during the run

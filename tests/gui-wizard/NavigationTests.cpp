@@ -3,8 +3,13 @@
 
 #include "platform/Drives.h"
 
+#include <QAbstractItemView>
+#include <QAccessible>
 #include <QDir>
+#include <QProgressBar>
 #include <QStackedWidget>
+
+#include <map>
 
 #include <tuple>
 
@@ -44,7 +49,7 @@ TEST_F(Navigation, WalksForwardAndBackWithTitlesAndButtonRules) {
         EXPECT_EQ(Text("lblScrnSubTitle"), QString::fromLatin1(pages[page - 1][1]));
         EXPECT_TRUE(W("cmdBack")->isEnabled());
     }
-    EXPECT_EQ(W<QPushButton>("cmdNext")->text(), QStringLiteral("Start"));
+    EXPECT_EQ(W<QPushButton>("cmdNext")->text(), QStringLiteral("&Start"));
     EXPECT_TRUE(messages.shown.empty());
 
     // Back from the ready page: destination again, "&Next >" again; leaving
@@ -76,9 +81,9 @@ TEST_F(Navigation, RunPageLocksTheWayBackAndFinishPageCloses) {
     ExpectPage(6, "");
     EXPECT_FALSE(W("cmdBack")->isEnabled());
     EXPECT_FALSE(W("cmdNext")->isEnabled());
-    EXPECT_EQ(W<QPushButton>("cmdNext")->text(), QStringLiteral("Start"));
+    EXPECT_EQ(W<QPushButton>("cmdNext")->text(), QStringLiteral("&Start"));
     EXPECT_TRUE(W("fraWatermark")->isVisible());
-    EXPECT_EQ(W<QPushButton>("cmdCancel")->text(), QStringLiteral("Close"));
+    EXPECT_EQ(W<QPushButton>("cmdCancel")->text(), QStringLiteral("&Close"));
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Loomvale"));
     // One past the finish page closes the window as Cancel does.
     form->GoToPage(7);
@@ -104,6 +109,57 @@ TEST_F(Navigation, CancelOrEscapeOutsideTheRunClosesAtOnceAndOnlyOnce) {
     }
 }
 
+// The whole walk by keyboard alone: each page opens with the focus on a
+// control of its own, Return presses the default button ("Next >", "Start",
+// then "Close"), no two buttons of a page share an access key, and a screen
+// reader finds a name for every control and a frame for the window.
+TEST_F(Navigation, KeyboardAndScreenReaderWalkTheWizard) {
+    QAccessibleInterface* window = QAccessible::queryAccessibleInterface(form.get());
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->role(), QAccessible::Window);
+    Put("mounts", "none / tmpfs rw 0 0\n");  // all drives, none of them fixed: a quick run
+    platform::SetDriveSources(Tmp("mounts"), Tmp("sys"));
+    form->SearchSystem = engine::kTrue;
+    form->DestPath = Tmp("out");
+    for (int page : {0, 1, 2, 3, 4, 6}) {  // "Start" runs the search within the key press
+        SCOPED_TRACE(testing::Message() << "page " << page);
+        ASSERT_EQ(form->CurPage, page);
+        QWidget* focus = Focused();
+        ASSERT_NE(focus, nullptr);
+        EXPECT_TRUE(focus->isVisible() && focus->isEnabled()) << focus->objectName().toStdString();
+        std::map<QChar, QString> keys;
+        for (QWidget* w : form->findChildren<QWidget*>()) {
+            if (!w->isVisible()) continue;
+            if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+                const QKeySequence key = QKeySequence::mnemonic(b->text());
+                if (b->text().endsWith(QStringLiteral("...")) || b->objectName() == QStringLiteral("cmdCancel")) {
+                    // "..." and Cancel (Esc) need none
+                } else if (key.isEmpty()) {
+                    ADD_FAILURE() << "no access key: " << b->text().toStdString();
+                } else {
+                    const QChar c = b->text().at(b->text().indexOf('&') + 1).toLower();
+                    EXPECT_TRUE(keys.emplace(c, b->text()).second) << b->text().toStdString() << " and " << keys[c].toStdString();
+                }
+            }
+            const bool control = qobject_cast<QAbstractButton*>(w) || qobject_cast<QLineEdit*>(w) ||
+                                 qobject_cast<QAbstractItemView*>(w) || qobject_cast<QProgressBar*>(w);
+            QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+            if (control && a) {
+                const QString name = a->text(QAccessible::Name);
+                EXPECT_FALSE(name.isEmpty() || name == QStringLiteral("...")) << w->objectName().toStdString() << " '"
+                                                                              << name.toStdString() << "'";
+            }
+        }
+        if (page == 6) break;
+        QTest::keyClick(focus, Qt::Key_Return);
+    }
+    platform::SetDriveSources("", "");
+    EXPECT_EQ(W<QPushButton>("cmdCancel")->text(), QStringLiteral("&Close"));
+    EXPECT_EQ(programEnds, 0);
+    QTest::keyClick(Focused(), Qt::Key_Return);
+    EXPECT_EQ(programEnds, 1);
+}
+
 TEST_F(Navigation, SearchModeTabOrder) {
     Click("cmdNext");
     const char* order[] = {"optSearchSystem", "optSearchFolder", "txtFolder", "cmdBrowse",
@@ -112,7 +168,8 @@ TEST_F(Navigation, SearchModeTabOrder) {
     QWidget* w = W(order[0]);
     for (size_t i = 1; i < std::size(order); ++i) {
         w = w->nextInFocusChain();
-        while (w && !(w->focusPolicy() & Qt::TabFocus)) w = w->nextInFocusChain();
+        // Option buttons stay in the chain; Tab visits the checked one of them.
+        while (w && !(w->focusPolicy() & Qt::TabFocus) && !qobject_cast<QRadioButton*>(w)) w = w->nextInFocusChain();
         ASSERT_NE(w, nullptr);
         EXPECT_EQ(w->objectName(), QString::fromLatin1(order[i])) << "after " << order[i - 1];
     }

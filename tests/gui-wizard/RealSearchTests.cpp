@@ -87,7 +87,7 @@ TEST_F(RealSearch, AKindFolderTurnedIntoAFileIsSaidOnceAndTheRunEnds) {
     RunWith("optSearchFile", [&] { SetText("txtFile", Tmp("in/kinds.dll")); });
     ASSERT_EQ(messages.shown.size(), 1u);
     EXPECT_EQ(messages.shown[0].prompt, "Path not found: " + Tmp("out/Bitmaps/kinds.dll.bmp"));
-    EXPECT_EQ(W<QPushButton>("cmdCancel")->text(), QStringLiteral("Close"));
+    EXPECT_EQ(W<QPushButton>("cmdCancel")->text(), QStringLiteral("&Close"));
 }
 
 // A folder search scans every match in reach (with subfolders the bar moves

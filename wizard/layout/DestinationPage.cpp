@@ -19,6 +19,8 @@ QWidget* BuildDestinationPage(DestinationPageUi& ui) {
     ui.cmdBrowseDest = new QPushButton(QStringLiteral("..."), page);
     ui.cmdBrowseDest->setObjectName(QStringLiteral("cmdBrowseDest"));
     ui.cmdBrowseDest->setFixedWidth(32);
+    ui.txtDestPath->setAccessibleName(QStringLiteral("Destination folder"));
+    ui.cmdBrowseDest->setAccessibleName(QStringLiteral("Browse\u2026"));
     row->addWidget(ui.txtDestPath, 1);
     row->addWidget(ui.cmdBrowseDest);
     col->addLayout(row);

@@ -23,7 +23,7 @@ QWidget* BuildFinishPage(FinishPageUi& ui) {
     frame->setFrameShadow(QFrame::Sunken);
     auto* row = new QHBoxLayout(frame);
     row->setContentsMargins(12, 10, 12, 10);
-    ui.cmdShowFolder = new QPushButton(QStringLiteral("Show Resources"), frame);
+    ui.cmdShowFolder = new QPushButton(QStringLiteral("Show &Resources"), frame);
     ui.cmdShowFolder->setObjectName(QStringLiteral("cmdShowFolder"));
     row->addWidget(ui.cmdShowFolder);
     row->addStretch(1);

@@ -31,6 +31,7 @@ QWidget* BuildProgressPage(ProgressPageUi& ui) {
     frameLayout->setContentsMargins(1, 1, 1, 1);
     ui.prbProgress = new QProgressBar(ui.l3dProgressBack);
     ui.prbProgress->setObjectName(QStringLiteral("prbProgress"));
+    ui.prbProgress->setAccessibleName(QStringLiteral("Search progress"));
     ui.prbProgress->setRange(0, 50);
     ui.prbProgress->setValue(0);
     ui.prbProgress->setTextVisible(false);
@@ -50,6 +51,7 @@ QWidget* BuildProgressPage(ProgressPageUi& ui) {
 
     ui.lvResStats = new QTreeWidget(page);
     ui.lvResStats->setObjectName(QStringLiteral("lvResStats"));
+    ui.lvResStats->setAccessibleName(QStringLiteral("Resources found"));
     ui.lvResStats->setColumnCount(2);
     ui.lvResStats->setHeaderLabels({QStringLiteral("Resource type"), QStringLiteral("Found")});
     ui.lvResStats->setRootIsDecorated(false);

@@ -12,6 +12,7 @@ QWidget* BuildResourceTypesPage(ResourceTypesPageUi& ui) {
     col->addWidget(MakeLabel(QStringLiteral("Choose the resource types you want to extract."), page));
     ui.lvResTypes = new QListWidget(page);
     ui.lvResTypes->setObjectName(QStringLiteral("lvResTypes"));
+    ui.lvResTypes->setAccessibleName(QStringLiteral("Resource types"));
     ui.lvResTypes->setIconSize(QSize(16, 16));
     ui.lvResTypes->setSelectionMode(QAbstractItemView::SingleSelection);
     col->addWidget(ui.lvResTypes, 1);

@@ -72,20 +72,24 @@ QWidget* BuildSearchModePage(SearchModePageUi& ui) {
         0, 0, 1, 4);
     grid->setRowMinimumHeight(1, 4);
 
-    ui.optSearchFile = new QRadioButton(QStringLiteral("Single File:"), page);
+    ui.optSearchFile = new QRadioButton(QStringLiteral("Single F&ile:"), page);
     ui.optSearchFile->setObjectName(QStringLiteral("optSearchFile"));
     ui.txtFile = new QLineEdit(page);
     ui.txtFile->setObjectName(QStringLiteral("txtFile"));
     ui.cmdBrowseFile = new QPushButton(QStringLiteral("..."), page);
     ui.cmdBrowseFile->setObjectName(QStringLiteral("cmdBrowseFile"));
+    // The boxes' labels are option buttons, which cannot name them: named here
+    // for screen readers, as are the "..." buttons.
+    ui.txtFile->setAccessibleName(QStringLiteral("Single file"));
+    ui.cmdBrowseFile->setAccessibleName(QStringLiteral("Browse\u2026"));
     grid->addWidget(ui.optSearchFile, 2, 0, 1, 2);
     grid->addWidget(ui.txtFile, 2, 2);
     grid->addWidget(ui.cmdBrowseFile, 2, 3);
 
-    ui.optSearchSystem = new QRadioButton(QStringLiteral("All hard drives"), page);
+    ui.optSearchSystem = new QRadioButton(QStringLiteral("&All hard drives"), page);
     ui.optSearchSystem->setObjectName(QStringLiteral("optSearchSystem"));
     grid->addWidget(ui.optSearchSystem, 3, 0, 1, 4);
-    ui.optSearchFolder = new QRadioButton(QStringLiteral("Specify folder:"), page);
+    ui.optSearchFolder = new QRadioButton(QStringLiteral("S&pecify folder:"), page);
     ui.optSearchFolder->setObjectName(QStringLiteral("optSearchFolder"));
     grid->addWidget(ui.optSearchFolder, 4, 0, 1, 4);
 
@@ -93,6 +97,8 @@ QWidget* BuildSearchModePage(SearchModePageUi& ui) {
     ui.txtFolder->setObjectName(QStringLiteral("txtFolder"));
     ui.cmdBrowse = new QPushButton(QStringLiteral("..."), page);
     ui.cmdBrowse->setObjectName(QStringLiteral("cmdBrowse"));
+    ui.txtFolder->setAccessibleName(QStringLiteral("Folder to search"));
+    ui.cmdBrowse->setAccessibleName(QStringLiteral("Browse\u2026"));
     grid->addWidget(ui.txtFolder, 5, 1, 1, 2);
     grid->addWidget(ui.cmdBrowse, 5, 3);
     ui.chkSubFolders = new QCheckBox(QStringLiteral("Look in sub&folders"), page);
