@@ -5,8 +5,12 @@
 #include "WizardHarness.h"
 
 #include <QDir>
+#include <QGroupBox>
 #include <QImage>
+#include <QScrollBar>
 #include <QSet>
+
+#include <memory>
 
 namespace {
 
@@ -92,6 +96,66 @@ TEST_F(Screenshots, EveryPageIsDrawnWithItsTitle) {
     Click("cmdNext");
     EXPECT_TRUE(ran);
     Shoot(6, "Search finished");
+}
+
+// Every control shows its whole text at the usual font, at 14 pt and at
+// 144-dpi fonts (9 pt at 1.5 times): the window grows to what its pages need
+// (and is 620 x 460 at the usual font), and the counts list holds all six
+// kinds without a scroll bar.
+TEST_F(Screenshots, EveryControlShowsItsWholeTextAtLargerFonts) {
+    if (!dir.isEmpty()) QDir().mkpath(dir);
+    const QFont usual = QApplication::font();
+    const std::shared_ptr<void> restore(nullptr, [usual](void*) { QApplication::setFont(usual); });
+    for (const double points : {0.0, 14.0, 13.5}) {
+        SCOPED_TRACE(testing::Message() << (points ? points : usual.pointSizeF()) << " pt");
+        QFont font = usual;
+        if (points) font.setPointSizeF(points);
+        QApplication::setFont(font);
+        NewForm();
+        form->DestPath = Tmp("out" + std::to_string(points));  // a new one each time: no question
+        ran = false;
+        const auto check = [&](const char* page) {
+            QCoreApplication::processEvents();
+            if (!points) {
+                EXPECT_EQ(form->size(), QSize(620, 460)) << page;
+            }
+            for (QWidget* w : form->findChildren<QWidget*>()) {
+                if (!w->isVisible()) continue;
+                const auto* label = qobject_cast<QLabel*>(w);
+                const bool text = (label && !label->text().isEmpty()) || qobject_cast<QAbstractButton*>(w) ||
+                                  qobject_cast<QLineEdit*>(w) || qobject_cast<QGroupBox*>(w);
+                if (!text) continue;
+                QSize need = w->minimumSizeHint();
+                if (label && label->wordWrap()) need = QSize(0, label->heightForWidth(label->width()));
+                if (auto* b = qobject_cast<QPushButton*>(w))  // its text and a frame (not the style's least width)
+                    need = b->fontMetrics().size(Qt::TextShowMnemonic, b->text()) + QSize(4, 4);
+                EXPECT_TRUE(w->width() >= need.width() && w->height() >= need.height())
+                    << page << ": " << w->objectName().toStdString() << " is " << w->width() << "x" << w->height()
+                    << ", its text needs " << need.width() << "x" << need.height();
+            }
+        };
+        check("welcome");
+        Click("cmdNext");
+        Click("cmdAdvanced");
+        check("search mode");
+        Choose("optSearchFolder");
+        Click("cmdNext");
+        check("resource types");
+        Click("cmdNext");
+        check("destination");
+        Click("cmdNext");
+        check("ready");
+        duringRun = [&] {
+            check("progress");
+            auto* list = W<QTreeWidget>("lvResStats");
+            EXPECT_EQ(list->topLevelItemCount(), 6);
+            EXPECT_FALSE(list->verticalScrollBar()->isVisible()) << "the counts list scrolls";
+            if (points == 14.0 && !dir.isEmpty()) form->grab().save(dir + QStringLiteral("/progress-14pt.png"));
+        };
+        Click("cmdNext");
+        EXPECT_TRUE(ran);
+        check("finish");
+    }
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 #include "wizard/layout/frmMainUi.h"
 #include "wizard/mWizardArt.h"
 
+#include <algorithm>
+
 #include <QHeaderView>
 #include <QLabel>
 #include <QProgressBar>
@@ -61,6 +63,10 @@ QWidget* BuildProgressPage(ProgressPageUi& ui) {
     // Column widths are AutoSizeColumns' to set.
     ui.lvResStats->header()->setStretchLastSection(false);
     ui.lvResStats->header()->setSectionResizeMode(QHeaderView::Interactive);
+    // Room for a row per kind (six), the header and the frame: no scroll bar
+    // at any font. A row is the taller of the text and the 16-pixel icon.
+    const int line = ui.lvResStats->fontMetrics().height();
+    ui.lvResStats->setMinimumHeight(7 * (std::max(line, 16) + 4) + 2 * ui.lvResStats->frameWidth());
     col->addWidget(ui.lvResStats, 1);
     return page;
 }

@@ -17,6 +17,7 @@ QWidget* BuildWelcomePage() {
     img->setPixmap(WizardPicture(WizardPictureKind::Wizard));
     img->setScaledContents(true);
     img->setFixedWidth(164);
+    img->setMinimumHeight(1);  // scaled: its height is the page's, not a minimum of it
     img->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
     row->addWidget(img);
     auto* col = new QVBoxLayout();
@@ -35,8 +36,7 @@ QWidget* BuildWelcomePage() {
     for (auto* l : {notice, contact}) {
         QFont f = l->font();
         f.setPointSizeF(f.pointSizeF() * 0.85);
-        l->setFont(f);
-        l->setEnabled(false);
+        l->setFont(f);  // small, but in the text's own colour: greyed text is hard to read
         col->addWidget(l);
     }
     row->addLayout(col, 1);

@@ -59,6 +59,7 @@ QWidget* BuildWatermark(WatermarkUi& ui, QWidget* window) {
     ui.imgWatermark->setPixmap(WizardPicture(WizardPictureKind::Watermark));
     ui.imgWatermark->setScaledContents(true);
     ui.imgWatermark->setFixedWidth(164);
+    ui.imgWatermark->setMinimumHeight(1);  // scaled to the window's height
     ui.imgWatermark->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
     col->addWidget(ui.imgWatermark);
     return ui.fraWatermark;
@@ -128,7 +129,11 @@ void frmMainUi::setupUi(QWidget* window) {
     cmdNext->setEnabled(true);
     cmdCancel->setEnabled(true);
 
-    window->setFixedSize(620, 460);
+    // The design's 620 x 460 at the usual font; a larger font grows the
+    // window to what its pages need. Not fixed: a fixed window's maximize
+    // (which Wayland's decorations keep offering) is a protocol error there.
+    root->setSizeConstraint(QLayout::SetMinimumSize);
+    window->resize(QSize(620, 460).expandedTo(window->minimumSizeHint()));
 }
 
 void frmMainUi::LayOutPage(int index) {
