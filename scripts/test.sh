@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the suite in build/ (the window tests also on
-# Xvfb), the same suite under
+# Xvfb, the desktop tests on weston), the same suite under
 # AddressSanitizer and UndefinedBehaviorSanitizer in build-asan/, and the
 # fuzzers for a bounded time in build-fuzz/.
 set -euo pipefail
@@ -31,6 +31,8 @@ cmake --build build
 run_ctest build || status=1
 # The window tests again on a real X server, with and without a window manager.
 bash scripts/xvfb-tests.sh build || status=1
+# And on Wayland (weston), where the compositor's requests must not end it.
+bash scripts/wayland-tests.sh build || status=1
 
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLOOMVALE_SANITIZE=ON -DLOOMVALE_FUZZ=OFF \
   -DLOOMVALE_GUI=ON -DLOOMVALE_TESTS=ON -DLOOMVALE_BENCH=OFF

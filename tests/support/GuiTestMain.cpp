@@ -1,4 +1,4 @@
-// Shared main of the window tests: offscreen (or xcb when asked), quiet, settings kept out of the home folder.
+// Shared main of the window tests: offscreen (or xcb or wayland when asked), quiet, settings kept out of the home folder.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -14,8 +14,8 @@ void QuietHandler(QtMsgType type, const QMessageLogContext& context, const QStri
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Offscreen unless the test command asks for a real display (xcb on Xvfb).
-    if (qgetenv("QT_QPA_PLATFORM") != "xcb") qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Offscreen unless the test command asks for a real display (xcb on Xvfb, wayland on weston).
+    if (const QByteArray p = qgetenv("QT_QPA_PLATFORM"); p != "xcb" && p != "wayland") qputenv("QT_QPA_PLATFORM", "offscreen");
     g_previous = qInstallMessageHandler(QuietHandler);
     QTemporaryDir settings;
     if (qEnvironmentVariableIsEmpty("LOOMVALE_REGISTRY")) qputenv("LOOMVALE_REGISTRY", settings.path().toUtf8());
