@@ -1,4 +1,5 @@
 #include "platform/FileIo.h"
+#include "platform/PathUtil.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <climits>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -126,19 +128,12 @@ void SetFileFaultHook(FileFaultHook hook) { g_hook = std::move(hook); }
 
 void SetFileSystem(FileSystem* fs) { g_fs = fs ? fs : &g_system; }
 
-namespace {
-std::string FolderOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-}  // namespace
-
 FileError NewFile::Begin(const std::string& path) {
     Discard();
     path_ = path;
     if (const FaultDecision fault = Ask(FileOp::Create, path); fault.err) return Err(fault.err);
-    const std::string folder = FolderOf(path);
+    std::string folder = PathRemoveFileSpecA(path);
+    if (folder.empty()) folder = ".";
     do {
         fd_ = g_fs->Open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     } while (fd_ < 0 && errno == EINTR);
@@ -169,33 +164,19 @@ FileError NewFile::Write(const void* data, std::size_t size) {
 
 FileError NewFile::Publish() {
     if (fd_ < 0) return Err(EBADF);
-    if (const FaultDecision fault = Ask(FileOp::Close, path_); fault.err) {
-        Discard();
-        return Err(fault.err);
-    }
-    int err = 0;
-    if (temp_.empty()) {
-        if (g_fs->LinkUnnamed(fd_, path_.c_str()) != 0) {
-            err = errno;
-            Discard();
-            return Err(err);
-        }
-        // EINTR after close: the descriptor is gone on Linux; do not retry.
-        const int rc = g_fs->Close(fd_);
-        fd_ = -1;
-        if (rc != 0 && errno != EINTR) {
-            err = errno;
-            g_fs->Unlink(path_.c_str());
-            return Err(err);
-        }
-        return {};
-    }
-    const int rc = g_fs->Close(fd_);
-    fd_ = -1;
-    if ((rc != 0 && errno != EINTR) || g_fs->RenameNoReplace(temp_.c_str(), path_.c_str()) != 0) {
-        err = errno;
+    // An unnamed file is named while it is open; a hidden one once closed.
+    const bool unnamed = temp_.empty();
+    if (unnamed && g_fs->LinkUnnamed(fd_, path_.c_str()) != 0) {
+        const int err = errno;
         Discard();
         return Err(err);
+    }
+    FileError e = CloseFile(std::exchange(fd_, -1), path_);
+    if (!e.number && !unnamed && g_fs->RenameNoReplace(temp_.c_str(), path_.c_str()) != 0) e = Err(errno);
+    if (e.number) {
+        if (unnamed) g_fs->Unlink(path_.c_str());  // the name just given: ours
+        Discard();
+        return e;
     }
     temp_.clear();
     return {};

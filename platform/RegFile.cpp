@@ -1,5 +1,7 @@
 #include "platform/RegFile.h"
 
+#include "platform/PathUtil.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -111,7 +113,6 @@ struct Reading {
 struct Batch {
     HKEY root;
     RegScope scope;
-    std::string file;
     LockFile lock;
     Reading reading;
     bool changed = false;
@@ -136,6 +137,11 @@ int MakeFolders(const std::string& folder) {
     struct stat st {};
     if (stat(folder.c_str(), &st) != 0) return errno;
     return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+}
+
+std::string FolderOf(const std::string& file) {
+    std::string folder = PathRemoveFileSpecA(file);
+    return folder.empty() ? std::string(".") : folder;
 }
 
 // Where a store's new file goes: beside the file a symbolic link at its name
@@ -163,10 +169,8 @@ int CheckWritable(HKEY root) {
     const std::string file = StoreFile(root);
     if (access(file.c_str(), F_OK) == 0 && access(file.c_str(), W_OK) != 0) return errno;
     // A linked store is rewritten in its target's folder.
-    if (const std::string target = WriteTarget(file); target != file) {
-        const std::string where = target.substr(0, std::max<std::size_t>(target.rfind('/'), 1));
-        if (access(where.c_str(), W_OK | X_OK) != 0) return errno;
-    }
+    if (const std::string target = WriteTarget(file); target != file)
+        if (access(FolderOf(target).c_str(), W_OK | X_OK) != 0) return errno;
     return 0;
 }
 
@@ -366,8 +370,7 @@ LSTATUS WriteStore(HKEY root, const RegScope& scope, Reading&& r) {
         unlink(tmp.c_str());
         return FromErrno(err);
     }
-    const std::string folder = target.substr(0, target.rfind('/') + (target.rfind('/') == 0));
-    if (const int dfd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dfd >= 0) {
+    if (const int dfd = open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dfd >= 0) {
         fsync(dfd);
         close(dfd);
     }
@@ -426,9 +429,8 @@ StoreBatch::StoreBatch(HKEY root, RegScope scope) {
     auto batch = std::make_unique<Batch>();
     batch->root = root;
     batch->scope = std::move(scope);
-    batch->file = StoreFile(root);
     if (int e = CheckWritable(root)) batch->status = FromErrno(e);
-    if (!batch->status) batch->status = batch->lock.Acquire(batch->file);
+    if (!batch->status) batch->status = batch->lock.Acquire(StoreFile(root));
     if (!batch->status) batch->status = ReadForChange(root, batch->scope, batch->reading);
     status_ = batch->status;
     g_batch = batch.release();

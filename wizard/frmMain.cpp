@@ -272,9 +272,8 @@ void frmMain::GoToPage(int16_t NewPage) {
     }
     // Return presses "Next >" ("Start" on the ready page), "Close" on the
     // finish page; each page opens with the focus where it can be seen.
-    QPushButton* defaultButton = NewPage == Finish ? cmdCancel : cmdNext;
-    cmdNext->setDefault(defaultButton == cmdNext);
-    cmdCancel->setDefault(defaultButton == cmdCancel);
+    cmdNext->setDefault(DefaultButton() == cmdNext);
+    cmdCancel->setDefault(DefaultButton() == cmdCancel);
     if (QWidget* first = FirstFocus(NewPage)) first->setFocus(Qt::TabFocusReason);
     setUpdatesEnabled(true);
     if (NewPage == Progress) StartSearch();
@@ -288,7 +287,7 @@ QWidget* frmMain::FirstFocus(int16_t page) const {
             return optSearchSystem;
         case ResourceTypes: return lvResTypes;
         case Destination: return txtDestPath;
-        case Progress: return cmdCancel;
+        case Progress:
         case Finish: return cmdCancel;
         default: return cmdNext->isEnabled() ? cmdNext : nullptr;
     }
@@ -301,9 +300,11 @@ void frmMain::PressDefault() {
         return;
     }
     // By the page, not by isDefault(): a button gives that up with the focus.
-    QPushButton* b = CurPage == Finish ? cmdCancel : cmdNext;
+    QPushButton* b = DefaultButton();
     if (b->isEnabled() && b->isVisible()) b->click();
 }
+
+QPushButton* frmMain::DefaultButton() const { return CurPage == Finish ? cmdCancel : cmdNext; }
 
 bool frmMain::LeavePage(int16_t page) {
     switch (page) {

@@ -71,6 +71,8 @@ public:
     QWidget* FirstFocus(int16_t page) const;
     // Return: the focused button, else the default one.
     void PressDefault();
+    // "Close" on the finish page, "Next >" (or "Start") elsewhere.
+    QPushButton* DefaultButton() const;
 
     // Checks: true keeps the wizard on the page, after telling the user.
     bool FolderNotFound(const std::string& path);

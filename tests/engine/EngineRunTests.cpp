@@ -212,8 +212,9 @@ TEST_F(RunTest, OwnerIdleStopsBetweenResources) {
 
 // A program file that changes while it is scanned: each resource written
 // before the change is whole and listed, none is written from bytes of two
-// versions, and the change is said once, naming the file. The owner's Idle,
-// before each resource, makes the change at the third.
+// versions, and the change is said once, naming the file. The owner's Idle
+// (once at the open, then before each resource) makes the change before the
+// second resource.
 TEST_F(RunTest, SourceChangingDuringTheScanIsReported) {
     const std::vector<Res> res = {R(2, 1, Dib(64, 64, 24)), R(2, 2, Dib(64, 64, 24)), R(2, 3, Dib(64, 64, 24)),
                                   R(2, 4, Dib(64, 64, 24))};
