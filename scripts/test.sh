@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the suite in build/ (the window tests also on
-# Xvfb, the desktop tests on weston), the same suite under
-# AddressSanitizer and UndefinedBehaviorSanitizer in build-asan/, and the
-# fuzzers for a bounded time in build-fuzz/.
+# Xvfb, the desktop tests on weston, a walk through the accessibility tree),
+# the same suite under AddressSanitizer and UndefinedBehaviorSanitizer in
+# build-asan/, and the fuzzers for a bounded time in build-fuzz/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh test
@@ -33,6 +33,8 @@ run_ctest build || status=1
 bash scripts/xvfb-tests.sh build || status=1
 # And on Wayland (weston), where the compositor's requests must not end it.
 bash scripts/wayland-tests.sh build || status=1
+# And through the accessibility tree, as a screen reader drives it.
+bash scripts/atspi-tests.sh build || status=1
 
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLOOMVALE_SANITIZE=ON -DLOOMVALE_FUZZ=OFF \
   -DLOOMVALE_GUI=ON -DLOOMVALE_TESTS=ON -DLOOMVALE_BENCH=OFF

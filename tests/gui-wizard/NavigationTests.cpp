@@ -5,6 +5,7 @@
 
 #include <QAbstractItemView>
 #include <QAccessible>
+#include <QListWidget>
 #include <QDir>
 #include <QProgressBar>
 #include <QStackedWidget>
@@ -149,6 +150,21 @@ TEST_F(Navigation, KeyboardAndScreenReaderWalkTheWizard) {
                 EXPECT_FALSE(name.isEmpty() || name == QStringLiteral("...")) << w->objectName().toStdString() << " '"
                                                                               << name.toStdString() << "'";
             }
+        }
+        if (page == 2) {  // the kinds are check boxes whose Toggle changes the check, not the selection
+            auto* list = W<QListWidget>("lvResTypes");
+            QAccessibleInterface* kinds = QAccessible::queryAccessibleInterface(list);
+            ASSERT_EQ(kinds->childCount(), 6);
+            QAccessibleInterface* icon = kinds->child(1);
+            EXPECT_EQ(icon->role(), QAccessible::CheckBox);
+            EXPECT_EQ(icon->text(QAccessible::Name), QStringLiteral("Icon"));
+            EXPECT_EQ(kinds->indexOfChild(icon), 1);
+            const bool was = icon->state().checked;
+            icon->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+            EXPECT_NE(icon->state().checked, was);
+            EXPECT_EQ(list->item(1)->checkState() == Qt::Checked, !was);
+            icon->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+            EXPECT_EQ(icon->state().checked, was);
         }
         if (page == 6) break;
         QTest::keyClick(focus, Qt::Key_Return);
