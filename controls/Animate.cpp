@@ -6,6 +6,21 @@
 
 namespace loomvale {
 
+namespace {
+
+// The colour of `px` (0xAARRGGBB) laid over the opaque colour of `key`.
+uint32_t OverKey(uint32_t px, uint32_t key) {
+  const uint32_t a = px >> 24;
+  uint32_t out = 0xFF000000u;
+  for (int shift = 0; shift <= 16; shift += 8) {
+    const uint32_t c = (px >> shift) & 0xFF, k = (key >> shift) & 0xFF;
+    out |= ((c * a + k * (255 - a) + 127) / 255) << shift;
+  }
+  return out;
+}
+
+}  // namespace
+
 Animate::Animate(QWidget* parent) : QWidget(parent) {
   timer_.setTimerType(Qt::PreciseTimer);
   connect(&timer_, &QTimer::timeout, this, &Animate::Tick);
@@ -79,10 +94,16 @@ void Animate::ShowFrame(int index) {
   const int h = clip_.Height();
   if (px.size() != size_t(w) * size_t(h) || px.empty()) return;
   QImage img(w, h, QImage::Format_ARGB32);
+  const bool alpha = clip_.HasAlpha();
   for (int y = 0; y < h; ++y) {
     auto* line = reinterpret_cast<uint32_t*>(img.scanLine(y));
     const uint32_t* src = px.data() + size_t(y) * size_t(w);
-    for (int x = 0; x < w; ++x) line[x] = (transparent_ && src[x] == key_) ? 0u : src[x];
+    for (int x = 0; x < w; ++x) {
+      if (alpha)  // art with its own alpha: as it is, or over its background colour when opaque
+        line[x] = transparent_ ? src[x] : OverKey(src[x], key_);
+      else
+        line[x] = (transparent_ && src[x] == key_) ? 0u : src[x];
+    }
   }
   image_ = img;
   update();

@@ -32,7 +32,9 @@ class Animate : public QWidget {
   int FrameInterval() const { return timer_.interval(); }
 
   // The clip's background (the first frame's top-left colour) lets the parent
-  // show through, as the control's transparent style does.
+  // show through, as the control's transparent style does. A clip whose
+  // palette carries alpha shows through by that alpha instead, so its
+  // smoothed edges and shadows suit any background.
   bool Transparent() const { return transparent_; }
   void SetTransparent(bool on);
   // Centred in the control's own size rather than at its top-left corner.

@@ -55,6 +55,7 @@ void AviClip::Clear() {
   format_ = Format::None;
   width_ = height_ = 0;
   topDown_ = false;
+  hasAlpha_ = false;
   usPerFrame_ = mainUsPerFrame_ = 0;
   streamCount_ = 0;
   videoStream_ = -1;
@@ -190,10 +191,16 @@ bool AviClip::ReadStreamFormat(size_t at, size_t size) {
     if (colours > 256) return Fail("palette too large");
     const size_t wanted = colours ? colours : 256;
     const size_t there = std::min(wanted, (size - headerSize) / 4);
+    // The fourth byte of an entry is reserved and normally zero; a palette
+    // that sets it anywhere carries each colour's alpha there.
+    bool alpha = false;
+    for (size_t i = 0; i < there; ++i) alpha = alpha || p[headerSize + i * 4 + 3] != 0;
     for (size_t i = 0; i < there; ++i) {
       const uint8_t* e = p + headerSize + i * 4;
-      palette_[i] = kOpaqueBlack | uint32_t(e[2]) << 16 | uint32_t(e[1]) << 8 | e[0];
+      const uint32_t a = alpha ? uint32_t(e[3]) << 24 : kOpaqueBlack;
+      palette_[i] = a | uint32_t(e[2]) << 16 | uint32_t(e[1]) << 8 | e[0];
     }
+    hasAlpha_ = alpha;
   }
   width_ = w;
   height_ = absH;

@@ -48,6 +48,9 @@ class AviClip {
   bool DecodeFrame(size_t index);
   const std::vector<uint32_t>& Canvas() const { return canvas_; }
   uint32_t Pixel(int32_t x, int32_t y) const;
+  // An 8-bit clip whose palette gives each colour an alpha (in the byte the
+  // format reserves): the canvas then carries that alpha instead of 0xFF.
+  bool HasAlpha() const { return hasAlpha_; }
 
  private:
   struct Span {
@@ -70,6 +73,7 @@ class AviClip {
   int32_t width_ = 0;
   int32_t height_ = 0;
   bool topDown_ = false;
+  bool hasAlpha_ = false;
   uint32_t usPerFrame_ = 0;
   uint32_t mainUsPerFrame_ = 0;
   // Stream being parsed (strl lists in order) and the video stream chosen.

@@ -484,7 +484,7 @@ def clip_frame(t):
     """One frame at loop time t in [0, 1): a magnifier sweeps the top page of a
     stack while found resources fly into a folder."""
     w, h = CLIP_SIZE
-    cv = Canvas(w, h, 4, background=rgba(PAGE))
+    cv = Canvas(w, h, 4)
     # Stack of program files.
     dw, dh = 34, 44
     base_x, base_y = 27, 8
@@ -537,22 +537,31 @@ def clip_frame(t):
     lay = cv.layer()
     magnifier(cv, cv.draw_on(lay), mx, my, 10, 2.6, 11)
     cv.put(lay)
-    return cv.result().convert("RGB")
+    return cv.result()
 
 
 def quantize_frames(frames):
-    """One shared palette for every frame; the page colour keeps its exact value."""
+    """One shared palette of colours with alpha for every frame. The clear
+    background is one entry of the page colour, so a player that ignores the
+    palette's alpha byte still shows the art on the page."""
     w, h = frames[0].size
-    sheet = Image.new("RGB", (w, h * len(frames)))
+    sheet = Image.new("RGBA", (w, h * len(frames)))
     for i, f in enumerate(frames):
         sheet.paste(f, (0, i * h))
-    pal_img = sheet.quantize(colors=256, method=Image.Quantize.MEDIANCUT, dither=Image.Dither.NONE)
-    indexed = [f.quantize(palette=pal_img, dither=Image.Dither.NONE) for f in frames]
-    palette = pal_img.getpalette()[:768]
-    palette += [0] * (768 - len(palette))
-    bg = indexed[0].getpixel((0, 0))
-    palette[bg * 3:bg * 3 + 3] = list(PAGE)
-    return indexed, palette
+    # Fully clear pixels all alike, so they share one entry.
+    clear = sheet.split()[3].point(lambda a: 255 if a < 8 else 0)
+    sheet.paste((0, 0, 0, 0), mask=clear)
+    pal_sheet = sheet.quantize(colors=256, method=Image.Quantize.FASTOCTREE, dither=Image.Dither.NONE)
+    rgba_pal = pal_sheet.getpalette("RGBA")
+    rgba_pal += [0] * (1024 - len(rgba_pal))
+    # The quantizer's averages leave solid art a shade short of opaque.
+    for i in range(3, 1024, 4):
+        if rgba_pal[i] >= 248:
+            rgba_pal[i] = 255
+    bg = pal_sheet.getpixel((0, 0))
+    rgba_pal[bg * 4:bg * 4 + 4] = list(PAGE) + [0]
+    indexed = [pal_sheet.crop((0, i * h, w, (i + 1) * h)) for i in range(len(frames))]
+    return indexed, rgba_pal
 
 
 def rle8_rows(img):
@@ -656,7 +665,9 @@ def write_avi(path, indexed, palette, rate):
     strh = b"vids" + b"mrle" + struct.pack("<IHHIIIIIIIIhhhh", 0, 0, 0, 0, 1, rate, 0, n, biggest, 0xFFFFFFFF, 0,
                                             0, 0, w, h)
     bih = struct.pack("<IiiHHIIiiII", 40, w, h, 1, 8, 1, w * h, 0, 0, 256, 0)
-    pal = b"".join(bytes((palette[i * 3 + 2], palette[i * 3 + 1], palette[i * 3], 0)) for i in range(256))
+    # RGBQUADs whose fourth byte, reserved in the format, holds the alpha.
+    pal = b"".join(bytes((palette[i * 4 + 2], palette[i * 4 + 1], palette[i * 4], palette[i * 4 + 3]))
+                   for i in range(256))
     hdrl = list_chunk(b"hdrl", chunk(b"avih", avih) + list_chunk(b"strl", chunk(b"strh", strh) +
                                                                   chunk(b"strf", bih + pal)))
     movi_payload = b""
@@ -693,8 +704,9 @@ def main():
     indexed, palette = quantize_frames(frames)
     if "--sheet" in sys.argv:
         sheet = Image.new("RGB", (CLIP_SIZE[0], CLIP_SIZE[1] * len(frames)))
-        for i, f in enumerate(indexed):
-            sheet.paste(f.convert("RGB"), (0, i * CLIP_SIZE[1]))
+        for i, f in enumerate(frames):
+            sheet.paste(Image.alpha_composite(Image.new("RGBA", f.size, (0x20, 0x22, 0x26, 255)), f),
+                        (0, i * CLIP_SIZE[1]))
         sheet.save("/tmp/findfiles-sheet.png")
     n, size = write_avi(os.path.join(ART, "FINDFILES.avi"), indexed, palette, CLIP_RATE)
     print("FINDFILES.avi: %d frames, %d bytes" % (n, size))

@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -68,6 +69,36 @@ TEST_F(AnimateTest, DrawsTransparentCentredThenPlaysLoopingAtTheClipsRate) {
     EXPECT_FALSE(anim->Play(5, 2) || anim->Play(0, -1, 0));
     anim->Close();
     EXPECT_TRUE(ShowsOnlyTheParent());
+}
+
+// On a dark page the clip's smoothed edges and shadows fade into the page:
+// no trace of the light page it was drawn for, in any frame. Opaque, it lies
+// on that light page.
+TEST_F(AnimateTest, NoLightHalosOnADarkPage) {
+    ASSERT_TRUE(anim->Open(Write("ifr2.tmp", own)));
+    anim->SetTransparent(true);
+    for (const QColor page : {QColor(0x20, 0x22, 0x26), QColor(Qt::black)}) {
+        host.setPalette(QPalette(page));
+        for (int frame : {0, 7, 15}) {
+            anim->Play(frame, frame, 1);
+            const QImage shot = host.grab().toImage();
+            int halo = 0, art = 0;
+            for (int y = 1; y < 59; ++y)
+                for (int x = 1; x < 271; ++x) {
+                    const QColor c = shot.pixelColor(x, y);
+                    art += c != page;
+                    const bool edge = c != page && (shot.pixelColor(x - 1, y) == page || shot.pixelColor(x + 1, y) == page ||
+                                                    shot.pixelColor(x, y - 1) == page || shot.pixelColor(x, y + 1) == page);
+                    halo += edge && std::min({c.red(), c.green(), c.blue()}) >= 0x90;
+                }
+            // A light pixel beside the bare page is the art's own edge, or a
+            // halo: the clip keyed on one colour had over 500 of them.
+            EXPECT_GT(art, 2000) << frame;
+            EXPECT_LT(halo, 60) << "frame " << frame << " on " << page.name().toStdString();
+        }
+    }
+    anim->SetTransparent(false);  // opaque: laid over the page colour it was drawn for
+    EXPECT_EQ(anim->CurrentImage().pixelColor(0, 0), QColor(0xEF, 0xEF, 0xEF));
 }
 
 TEST_F(AnimateTest, BrokenClipsShowNothing) {

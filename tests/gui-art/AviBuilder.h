@@ -36,6 +36,7 @@ struct Clip {
     uint16_t bits = 8;
     uint32_t compression = 0;  // 0 uncompressed, 1 RLE8
     uint32_t colours = 4;
+    uint8_t redAlpha = 0;  // the reserved fourth byte of the palette's red
     std::vector<Bytes> frames = {Bytes(kFrame, kFrame + 12)};
     const char* frameTag = "00dc";
 };
@@ -53,7 +54,7 @@ inline Bytes Headers(const Clip& c, bool audioFirst = false) {
     if (audioFirst) Append(hdrl, stream("auds", Bytes(16, 0)));
     Bytes format;  // palette black, red, green, blue, stored B, G, R, 0
     Put32(format, {40, uint32_t(c.width), uint32_t(c.height), 1u | uint32_t(c.bits) << 16, c.compression, 0, 0,
-                   0, c.colours, 0, 0x000000, 0xFF0000, 0x00FF00, 0x0000FF});
+                   0, c.colours, 0, 0x000000, 0xFF0000u | uint32_t(c.redAlpha) << 24, 0x00FF00, 0x0000FF});
     Append(hdrl, stream("vids", format));
     return List("hdrl", hdrl);
 }

@@ -18,8 +18,10 @@ TEST(AviClipOwn, ShapeFramesAndReplayInAnyOrder) {
     ASSERT_TRUE(clip.LoadFile(LOOMVALE_SOURCE_DIR "/resources/art/FINDFILES.avi")) << clip.Error();
     EXPECT_EQ(std::tuple(clip.Width(), clip.Height(), clip.FrameCount(), clip.MicroSecPerFrame()),
               std::tuple(272, 60, size_t(24), 100000u));
-    // The page colour, so the clip sits on the progress page; nothing outside.
-    EXPECT_EQ(clip.Pixel(271, 59), 0xFFEFEFEFu);
+    // Clear where the page shows, in the page colour for players that ignore
+    // the alpha; nothing outside.
+    EXPECT_TRUE(clip.HasAlpha());
+    EXPECT_EQ(clip.Pixel(271, 59), 0x00EFEFEFu);
     EXPECT_EQ(clip.Pixel(272, 0) | clip.Pixel(-1, 0), 0u);
     std::vector<Canvas> seq;
     for (size_t i = 0; i < clip.FrameCount(); ++i) {
@@ -38,6 +40,12 @@ TEST(AviClipFormats, IndexedTrueColourAndTheFirstVideoStream) {
     AviClip clip;
     ASSERT_TRUE(clip.Load(Build(Clip()))) << clip.Error();
     EXPECT_EQ(clip.Canvas(), (Canvas{b, k, k, k, g, g, g, g, r, r, r, r}));  // stored bottom-up
+    EXPECT_FALSE(clip.HasAlpha());
+    // A palette that uses its reserved byte gives every colour that alpha, zero included.
+    ASSERT_TRUE(clip.Load(Build(Clip{.redAlpha = 0x80}))) << clip.Error();
+    EXPECT_TRUE(clip.HasAlpha());
+    EXPECT_EQ(clip.Canvas(), (Canvas{b & 0xFFFFFF, 0, 0, 0, g & 0xFFFFFF, g & 0xFFFFFF, g & 0xFFFFFF, g & 0xFFFFFF,
+                                     0x80FF0000, 0x80FF0000, 0x80FF0000, 0x80FF0000}));
     // Rows of nine bytes padded to twelve, top row first; pixels stored B, G, R.
     const Clip rgb{.width = 3, .height = -2, .bits = 24, .colours = 0,
                    .frames = {{0, 0, 255, 0, 255, 0, 255, 0, 0, 9, 9, 9, 1, 2, 3, 4, 5, 6, 7, 8, 9, 9, 9, 9}}};
