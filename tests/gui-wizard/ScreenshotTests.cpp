@@ -11,11 +11,27 @@
 #include <QScrollBar>
 #include <QSet>
 
+#include <algorithm>
+#include <cmath>
+#include <map>
 #include <memory>
 
 namespace {
 
 QRect InForm(QWidget* form, QWidget* w) { return QRect(w->mapTo(form, QPoint(0, 0)), w->size()); }
+
+// Contrast ratio of two colours as the web's accessibility guidelines define it.
+double Contrast(QRgb a, QRgb b) {
+    const auto lum = [](QRgb c) {
+        const auto lin = [](int v) {
+            const double s = v / 255.0;
+            return s <= 0.03928 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * lin(qRed(c)) + 0.7152 * lin(qGreen(c)) + 0.0722 * lin(qBlue(c));
+    };
+    const double la = lum(a), lb = lum(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
 
 class Screenshots : public WizardTest {
 protected:
@@ -41,6 +57,21 @@ protected:
         for (int y = r.top(); y <= r.bottom(); ++y)
             for (int x = r.left(); x <= r.right(); ++x) ink += qGray(shot.pixel(x, y)) < 100;
         EXPECT_GT(ink, 30) << "title not drawn";
+        // Every text on show stands out from what is behind it (its commonest
+        // colour) by at least 4.5:1 at its strongest pixels.
+        for (QLabel* l : form->findChildren<QLabel*>()) {
+            if (!l->isVisible() || l->text().isEmpty()) continue;
+            const QRect lr = InForm(form.get(), l) & shot.rect();
+            std::map<QRgb, int> seen;
+            for (int y = lr.top(); y <= lr.bottom(); ++y)
+                for (int x = lr.left(); x <= lr.right(); ++x) ++seen[shot.pixel(x, y)];
+            const QRgb back = std::max_element(seen.begin(), seen.end(), [](auto& a, auto& b) {
+                                  return a.second < b.second;
+                              })->first;
+            double best = 1;
+            for (const auto& [c, n] : seen) best = std::max(best, Contrast(c, back));
+            EXPECT_GE(best, 4.5) << "'" << l->text().toStdString() << "'";
+        }
         if (!dir.isEmpty()) {
             EXPECT_TRUE(shot.save(dir + QStringLiteral("/page%1.png").arg(page + 1)));
         }
