@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <climits>
 #include <cstddef>
@@ -19,6 +21,8 @@
 #include <vector>
 
 #include "platform/Drives.h"
+#include "platform/FindMemo.h"
+#include "platform/FolderReaders.h"
 #include "platform/Wildcard.h"
 
 namespace platform {
@@ -33,16 +37,19 @@ constexpr int kMaxDepth = 2048;
 // Open folder handles a session keeps at most; outer levels give theirs up
 // and take them back through ".." when the walk returns to them.
 constexpr int kMaxHeldHandles = 48;
+// Threads that read folders ahead of a walk, and how many readings may wait
+// for it (each holds an open handle). They start once a few folders took a
+// device's time rather than the cache's: from the cache one thread reads
+// faster than several.
+constexpr unsigned kReaders = 8;
+constexpr std::chrono::microseconds kSlowRead{300};
+constexpr std::chrono::microseconds kSlowReadPerEntry{2};
+constexpr int kSlowReadsToStart = 4;
+constexpr std::size_t kReadAheadWindow = 128;
 
-// One reading of a folder: names back to back, each NUL-terminated, and an
-// index sorted in name order. Kept small and reused, since a walk makes one
-// per folder.
-struct Listing {
-    struct Item {
-        uint32_t offset;
-        uint16_t length;
-        bool dir;
-    };
+// One reading of a folder and what the walk keeps of it. Kept small and
+// reused, since a walk makes one per folder.
+struct Listing : FolderEntries {
     std::string folder;  // the text it was asked by, ending in '/'
     std::string real;    // its path from "/" without symbolic links; kept only where mount points lie below
     dev_t dev = 0;
@@ -51,8 +58,7 @@ struct Listing {
     Listing* parent = nullptr;  // the folder it was opened relative to; holds one use of it
     int depth = 0;
     bool watch = false;  // mount points may lie below: keep real up to date
-    std::vector<char> names;
-    std::vector<Item> items;
+    WalkPlace place;     // where the walk met it, for the readers ahead
     int users = 0;
 
     Listing() = default;
@@ -63,7 +69,6 @@ struct Listing {
         if (fd >= 0) ::close(fd);
         fd = -1;
     }
-    std::string_view Name(const Item& it) const { return {names.data() + it.offset, it.length}; }
 };
 
 struct DevIno {
@@ -174,30 +179,6 @@ bool IsVirtualFileSystem(uint32_t type) {
     return std::find(std::begin(kVirtual), std::end(kVirtual), type) != std::end(kVirtual);
 }
 
-char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-int Rank(std::string_view n) { return n == "." ? 0 : n == ".." ? 1 : 2; }
-
-bool NameLess(std::string_view a, std::string_view b) {
-    const int ra = Rank(a), rb = Rank(b);
-    if (ra != rb || ra < 2) return ra < rb;
-    const std::size_t n = std::min(a.size(), b.size());
-    for (std::size_t i = 0; i < n; ++i) {
-        const char x = Upper(a[i]), y = Upper(b[i]);
-        if (x != y) return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
-    }
-    if (a.size() != b.size()) return a.size() < b.size();
-    return a < b;
-}
-
-struct LinuxDirent64 {
-    uint64_t d_ino;
-    int64_t d_off;
-    unsigned short d_reclen;
-    unsigned char d_type;
-    char d_name[1];
-};
-
 }  // namespace
 
 struct FindSession::State {
@@ -209,11 +190,19 @@ struct FindSession::State {
     bool ReadFolder(int fd, Listing& l);
     std::unique_ptr<Listing> NewListing();
     void MakeRoomForHandle();
+    bool TakeKept(const std::string& folder, Listing& l, struct stat& st);
+    bool Reopen(Listing& l);
 
     MountTableReading mounts;
     std::vector<std::unique_ptr<Listing>> open;      // listings in use, outermost first
     std::vector<std::unique_ptr<Listing>> spare;     // released listings, kept for their buffers
-    std::vector<std::pair<dev_t, bool>> virtualDev;  // device -> on a virtual file system
+    struct Device {
+        dev_t dev;
+        bool virt;        // a virtual file system
+        bool wholeReads;  // a reading that leaves room in the buffer is the folder's last
+    };
+    std::vector<Device> kinds;                       // what each device met so far is
+    bool wholeReads = false;                         // of the device last examined
     std::vector<dev_t> devtmpfs;                     // devtmpfs has the magic number of tmpfs
     std::vector<dev_t> shared;                       // devices mounted at more than one place
     std::unordered_set<DevIno, DevInoHash> walked;   // folders of shared devices walked so far
@@ -227,12 +216,21 @@ struct FindSession::State {
     std::string lastTooDeep;
     std::unique_ptr<char[]> buffer;
     std::function<void()> progress;
+    bool readAhead = false;
+    std::unique_ptr<FolderReaders> readers;  // started once the device, not the cache, answers
+    uint32_t roots = 0;  // folders opened by their text: each begins a walk
+    int slowReads = 0;   // folders that took the device's time to read
+    FindMemo* keepIn = nullptr;
+    FindMemo* takeFrom = nullptr;
     State* previous = nullptr;
 };
 
 namespace {
 thread_local FindSession::State* g_current = nullptr;
-}
+std::atomic<bool> g_readAheadAtOnce{false};
+}  // namespace
+
+void ReadAheadFromTheStart(bool on) { g_readAheadAtOnce = on; }
 
 FindSession::State::State(bool current) : mounts(current) {
     std::vector<std::pair<dev_t, int>> devices;
@@ -267,21 +265,32 @@ FindSession::~FindSession() { g_current = state_->previous; }
 
 void FindSession::SetProgress(std::function<void()> progress) { state_->progress = std::move(progress); }
 
+void FindSession::ReadAhead(bool on) { state_->readAhead = on; }
+void FindSession::KeepReadings(FindMemo& memo) { state_->keepIn = &memo; }
+void FindSession::UseReadings(FindMemo& memo) { state_->takeFrom = &memo; }
+
 long FindSession::FoldersTooDeep() const { return state_->tooDeep; }
 
 bool FindSession::State::OnVirtualFileSystem(int fd, dev_t dev) {
-    for (const auto& [d, v] : virtualDev)
-        if (d == dev) return v;
-    constexpr uint32_t kTmpfs = 0x01021994, kRamfs = 0x858458f6;
+    for (const Device& d : kinds)
+        if (d.dev == dev) {
+            wholeReads = d.wholeReads;
+            return d.virt;
+        }
+    constexpr uint32_t kTmpfs = 0x01021994, kRamfs = 0x858458f6, kExt = 0xEF53;
     struct statfs fs {};
-    bool v = true;
+    Device d{dev, true, false};
     if (::fstatfs(fd, &fs) == 0) {
         const auto type = static_cast<uint32_t>(fs.f_type);
-        v = IsVirtualFileSystem(type) || ((type == kTmpfs || type == kRamfs) &&
-                                          std::find(devtmpfs.begin(), devtmpfs.end(), dev) != devtmpfs.end());
+        d.virt = IsVirtualFileSystem(type) || ((type == kTmpfs || type == kRamfs) &&
+                                               std::find(devtmpfs.begin(), devtmpfs.end(), dev) != devtmpfs.end());
+        // These fill a folder reading's buffer as far as their entries go:
+        // a reading with room left over was the last.
+        d.wholeReads = type == kExt || type == kTmpfs;
     }
-    virtualDev.emplace_back(dev, v);
-    return v;
+    kinds.push_back(d);
+    wholeReads = d.wholeReads;
+    return d.virt;
 }
 
 // A folder met inside the walk that must not be entered: a mount point of a
@@ -293,43 +302,17 @@ bool FindSession::State::Refused(const std::string& real) const {
 // Reads every entry of the open folder fd into l. False on a read error.
 bool FindSession::State::ReadFolder(int fd, Listing& l) {
     if (!buffer) buffer = std::make_unique<char[]>(kBufferSize);
-    char* buf = buffer.get();
-    for (;;) {
-        const long got = ::syscall(SYS_getdents64, fd, buf, kBufferSize);
-        if (got < 0) return false;
-        if (got == 0) return true;
-        const std::size_t size = static_cast<std::size_t>(got);
-        for (std::size_t pos = 0; pos + offsetof(LinuxDirent64, d_name) < size;) {
-            auto* d = reinterpret_cast<const LinuxDirent64*>(buf + pos);
-            const std::size_t reclen = d->d_reclen;
-            if (reclen <= offsetof(LinuxDirent64, d_name) || pos + reclen > size) return false;
-            const std::size_t nameMax = reclen - offsetof(LinuxDirent64, d_name);
-            const std::size_t len = ::strnlen(d->d_name, nameMax);
-            pos += reclen;
-            if (len == 0 || len > 255) continue;
-            bool dir = d->d_type == DT_DIR;
-            if (d->d_type == DT_UNKNOWN) {
-                // A mount point that must not be examined is a folder all the same.
-                const std::string_view name(d->d_name, len);
-                struct stat st {};
-                dir = (l.watch && name != "." && name != ".." && Contains(avoid, Join(l.real, name))) ||
-                      (::fstatat(fd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode));
-            }
-            if (l.names.size() > UINT32_MAX - 256) return false;
-            l.items.push_back({static_cast<uint32_t>(l.names.size()), static_cast<uint16_t>(len), dir});
-            l.names.insert(l.names.end(), d->d_name, d->d_name + len);
-            l.names.push_back('\0');
-        }
-        if (progress) progress();
-    }
+    // A mount point that must not be examined is a folder all the same.
+    const auto unexamined = [&](std::string_view name) { return l.watch && Contains(avoid, Join(l.real, name)); };
+    return l.Read(fd, buffer.get(), kBufferSize, unexamined, progress, wholeReads);
 }
 
 std::unique_ptr<Listing> FindSession::State::NewListing() {
     if (spare.empty()) return std::make_unique<Listing>();
     std::unique_ptr<Listing> l = std::move(spare.back());
     spare.pop_back();
-    l->names.clear();
-    l->items.clear();
+    l->Clear();
+    l->place.clear();
     return l;
 }
 
@@ -343,6 +326,24 @@ void FindSession::State::MakeRoomForHandle() {
             --held;
             return;
         }
+}
+
+// A reading kept by an earlier session, in place of reading the folder.
+bool FindSession::State::TakeKept(const std::string& folder, Listing& l, struct stat& st) {
+    return takeFrom->Take(folder, st.st_dev, st.st_ino, l);
+}
+
+// A handle for an open folder that has none (a kept reading's), by its text,
+// if it is still the folder that was read.
+bool FindSession::State::Reopen(Listing& l) {
+    Fd fd(::open(l.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() < 0 && errno == ENAMETOOLONG) fd.reset(OpenLongPath(l.folder));
+    struct stat st {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || st.st_dev != l.dev || st.st_ino != l.ino) return false;
+    MakeRoomForHandle();
+    l.fd = fd.release();
+    ++held;
+    return true;
 }
 
 void FindSession::State::Release(Listing* l) {
@@ -369,7 +370,7 @@ void FindSession::State::Release(Listing* l) {
         l = parent;
     }
     // Device numbers of unmounted file systems are handed out again.
-    if (open.empty()) virtualDev.clear();
+    if (open.empty()) kinds.clear();
 }
 
 // The folder's reading: one already held by an open enumeration of the same
@@ -394,8 +395,10 @@ Listing* FindSession::State::Acquire(const std::string& folder) {
 
     auto l = NewListing();
     Fd fd;
+    struct stat st {};
+    bool aheadRead = false;  // handed over by a reader ahead
+    bool kept = false;       // kept from an earlier session: no handle
     if (parent) {
-        if (parent->fd < 0) return nullptr;
         if (parent->depth >= kMaxDepth) {
             // Each level holds a reading and a frame of the caller's walk: a
             // limit stays, but what it leaves out is counted for the caller.
@@ -410,27 +413,68 @@ Listing* FindSession::State::Acquire(const std::string& folder) {
             if (Refused(l->real)) return nullptr;
             l->watch = AnyBelow(avoid, l->real) || (limited && AnyBelow(points, l->real));
         }
-        fd.reset(::openat(parent->fd, std::string(name).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         l->depth = parent->depth + 1;
+        if (readAhead) {
+            const long at = parent->Find(name);
+            l->place = parent->place;
+            l->place.push_back(at < 0 ? UINT32_MAX : static_cast<uint32_t>(at));
+            if (takeFrom && TakeKept(folder, *l, st)) {
+                kept = aheadRead = true;
+            } else if (readers) {
+                if (auto r = readers->Take(folder, l->place, progress)) {
+                    fd.reset(std::exchange(r->fd, -1));
+                    st = r->st;
+                    std::swap(l->names, r->entries.names);
+                    std::swap(l->items, r->entries.items);
+                    aheadRead = true;
+                }
+            }
+        }
+        if (!aheadRead) {
+            if (parent->fd < 0 && !Reopen(*parent)) return nullptr;
+            fd.reset(::openat(parent->fd, std::string(name).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        }
     } else {
-        fd.reset(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (fd.get() < 0 && errno == ENAMETOOLONG) fd.reset(OpenLongPath(folder));
+        if (takeFrom && TakeKept(folder, *l, st)) {
+            kept = aheadRead = true;
+        } else {
+            fd.reset(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            if (fd.get() < 0 && errno == ENAMETOOLONG) fd.reset(OpenLongPath(folder));
+        }
         if (!avoid.empty() || limited) {
             l->real = RealPath(folder);
             l->watch = AnyBelow(avoid, l->real) || (limited && AnyBelow(points, l->real));
         }
+        l->place = {roots++};
     }
-    if (fd.get() < 0) return nullptr;
+    if (fd.get() < 0 && !kept) return nullptr;
 
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || (limited && st.st_dev != limit) || OnVirtualFileSystem(fd.get(), st.st_dev))
+    // A kept reading passed these tests when it was made; the device limit
+    // is the walk's own.
+    if ((!aheadRead && ::fstat(fd.get(), &st) != 0) || (limited && st.st_dev != limit) ||
+        (!kept && OnVirtualFileSystem(fd.get(), st.st_dev)))
         return nullptr;
     for (const auto& o : open)
         if (o->dev == st.st_dev && o->ino == st.st_ino) return nullptr;  // being walked already: a loop
     const bool track = std::find(shared.begin(), shared.end(), st.st_dev) != shared.end();
     if (track && walked.count({st.st_dev, st.st_ino})) return nullptr;  // reached again through another mount
-    if (!ReadFolder(fd.get(), *l)) return nullptr;
+    if (!aheadRead) {
+        const auto began = std::chrono::steady_clock::now();
+        if (!ReadFolder(fd.get(), *l)) return nullptr;
+        // From the cache a folder takes well under a microsecond an entry.
+        if (readAhead && std::chrono::steady_clock::now() - began > kSlowRead + kSlowReadPerEntry * l->items.size())
+            ++slowReads;
+        l->Sort();
+        // Once folders come from the device rather than from its cache, what
+        // lies below is read ahead, several folders at a time; not where
+        // mount points lie: those folders are examined here, one at a time.
+        if (readAhead && !l->watch && (readers || slowReads >= kSlowReadsToStart || g_readAheadAtOnce)) {
+            if (!readers) readers = std::make_unique<FolderReaders>(kReaders, kReadAheadWindow);
+            readers->Expect(folder, fd.get(), *l, l->place, kMaxDepth - l->depth);
+        }
+    }
     if (track) walked.insert({st.st_dev, st.st_ino});
+    if (keepIn && !kept) keepIn->Put(folder, st.st_dev, st.st_ino, *l);
 
     l->folder = folder;
     l->dev = st.st_dev;
@@ -439,12 +483,11 @@ Listing* FindSession::State::Acquire(const std::string& folder) {
     l->parent = parent;
     if (parent) ++parent->users;
     Listing* raw = l.get();
-    std::sort(raw->items.begin(), raw->items.end(), [raw](const Listing::Item& a, const Listing::Item& b) {
-        return NameLess(raw->Name(a), raw->Name(b));
-    });
-    MakeRoomForHandle();
-    raw->fd = fd.release();
-    ++held;
+    if (fd.get() >= 0) {
+        MakeRoomForHandle();
+        raw->fd = fd.release();
+        ++held;
+    }
     open.push_back(std::move(l));
     return raw;
 }

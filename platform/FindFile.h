@@ -23,6 +23,7 @@ struct WIN32_FIND_DATAA {
 
 struct FindHandle;
 using HANDLE = FindHandle*;
+class FindMemo;
 inline constexpr HANDLE INVALID_HANDLE_VALUE = nullptr;
 
 // The open folders of one walk. While a session lives, the enumerations this
@@ -46,6 +47,14 @@ public:
     // Called after each block of entries read from a folder, so that a
     // caller stays responsive inside a very large folder.
     void SetProgress(std::function<void()> progress);
+    // A walk that enters every subfolder: they are read ahead of it on
+    // threads that only read folders (never calling back), nearest first.
+    void ReadAhead(bool on);
+    // Every folder the session reads is kept in memo, as far as its budget
+    // goes (a count keeps what it read for the walk after it).
+    void KeepReadings(FindMemo& memo);
+    // Folders kept in memo are taken from there instead of being read again.
+    void UseReadings(FindMemo& memo);
     // Folders the session's walks did not enter because they lie deeper
     // than the walk follows (kMaxDepth levels below where it began).
     long FoldersTooDeep() const;
@@ -73,6 +82,10 @@ HANDLE FindFirstFileExA(const std::string& pattern, int infoLevel, WIN32_FIND_DA
                         void* filter, uint32_t flags);
 bool FindNextFileA(HANDLE h, WIN32_FIND_DATAA& data);
 bool FindClose(HANDLE h);
+
+// Readers ahead start with a walk's first folder instead of once the device
+// proves slow (tests use it to walk a cached tree as a cold one).
+void ReadAheadFromTheStart(bool on);
 
 // Opens a file the walk found (open(2) flags): relative to the open handle of
 // its folder while the current session holds it, else by its path, a folder

@@ -112,6 +112,10 @@ int32_t cSearchCore::GetDirCount(VBBool AllDrives, std::string BaseDir) {
     if (BaseDir == "/") AllDrives = kTrue;
     DirCount = 0;
     BeginRun(session);
+    session.ReadAhead(true);
+    // What the count reads is kept for the walk that follows it.
+    memo_.Clear();
+    session.KeepReadings(memo_);
     const std::vector<std::string> none;
     if (AllDrives)
         SearchDrives(none, true);
@@ -125,6 +129,8 @@ void cSearchCore::SearchForFiles(std::string FileRoot, VBBool& Recurse, std::str
     platform::FindSession session;
     const std::vector<std::string> MaskList = ParseMaskList(FileMask);
     BeginRun(session);
+    session.ReadAhead(Recurse != kFalse);
+    session.UseReadings(memo_);
     if (FileRoot == "/" && Recurse) {
         // Walked as GetDirCount counts it, each drive on its own file system:
         // a plain walk of "/" would enter every other mount, network ones too.
@@ -135,6 +141,7 @@ void cSearchCore::SearchForFiles(std::string FileRoot, VBBool& Recurse, std::str
         SearchFolder(FileRoot, Recurse, MaskList, true, false);
     }
     EndRun(session);
+    memo_.Clear();  // what a count kept serves one walk
     if (events_) events_->SearchFinished();
 }
 
@@ -142,10 +149,13 @@ void cSearchCore::SearchSystemForFiles(std::string& FileMask) {
     platform::FindSession session;
     const std::vector<std::string> MaskList = ParseMaskList(FileMask);
     BeginRun(session);
+    session.ReadAhead(true);
+    session.UseReadings(memo_);
     DirCount = 0;
     FileCount = 0;
     SearchDrives(MaskList, false);
     EndRun(session);
+    memo_.Clear();
     if (events_) events_->SearchFinished();
 }
 

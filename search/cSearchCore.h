@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/FindMemo.h"
+
 namespace platform {
 class FindSession;
 struct FindHandle;
@@ -57,6 +59,9 @@ public:
     // Folders the last walk or count could not enter because they lie too
     // deep (more than 2,048 levels below where it began).
     int32_t FoldersNotEntered() const { return notEntered_; }
+    // How many bytes of folder readings a count keeps for the walk after it,
+    // so that the walk need not read them again (tests shrink it).
+    void SetKeptBudget(std::size_t bytes) { memo_.SetBudget(bytes); }
     // How long the walk runs between two Idle events (tests shorten it).
     void SetIdleInterval(std::chrono::milliseconds interval) { idleInterval_ = interval; }
 
@@ -89,6 +94,7 @@ private:
     std::chrono::steady_clock::time_point lastIdle_;
     uint32_t sinceClock_ = 0;  // entries met since the clock was last read
     int32_t notEntered_ = 0;
+    platform::FindMemo memo_;  // the last count's readings, for the walk after it
     void EndRun(const platform::FindSession& session);
 };
 

@@ -1,5 +1,5 @@
 // The window stays alive through a long search: paint and timer events are
-// handled while folders are counted and walked (no file matching), the
+// handled while folders are counted and walked (empty files only), the
 // progress page is on screen when the count begins, and the desktop's ways
 // of ending the program save the settings. The screen checks need a real
 // display (Qt's xcb platform) and are skipped offscreen.
@@ -17,6 +17,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <map>
 
@@ -36,11 +37,18 @@ protected:
                       : std::make_unique<QTemporaryDir>();
         const std::filesystem::path root = treeDir->path().toStdString();
         for (int i = 0; i < 100; ++i)
-            for (int j = 0; j < 100; ++j) std::filesystem::create_directories(root / std::to_string(i) / std::to_string(j));
+            for (int j = 0; j < 100; ++j) {
+                const std::filesystem::path leaf = root / std::to_string(i) / std::to_string(j);
+                std::filesystem::create_directories(leaf);
+                // An empty file for the walk to hand to the engine: the count
+                // keeps the folders it read, so a walk of folders alone is
+                // over before the window could paint.
+                std::ofstream(leaf / "empty.none");
+            }
     }
     static void TearDownTestSuite() { treeDir.reset(); }
 
-    // Folder search with subfolders over the tree; no file matches the mask.
+    // Folder search with subfolders over the tree; every file is empty.
     void SearchTree(int endPage = 6) {
         const auto fill = [&] {
             W<QLineEdit>("txtFolder")->setText(treeDir->path());

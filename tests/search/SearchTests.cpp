@@ -13,6 +13,7 @@
 #include <filesystem>
 
 #include "TempTree.h"
+#include "platform/FindFile.h"
 #include "platform/SystemVersion.h"
 #include "search/cSearchCore.h"
 
@@ -182,6 +183,19 @@ TEST_P(Walk, DeepTreePastPathMax) {
     EXPECT_EQ(*rec.dirCount, 3 * folders - 1);
     EXPECT_EQ(core.GetDirCount(kFalse, t.root()), 3 * folders - 1);
 
+    // After a count that kept only the chain of d folders (no handles), the
+    // walk enters each z by reopening its kept parent from 5,000-byte texts;
+    // and with readers ahead from the start.
+    for (const bool ahead : {false, true}) {
+        platform::ReadAheadFromTheStart(ahead);
+        core.SetKeptBudget(32 * 1024);
+        EXPECT_EQ(core.GetDirCount(kFalse, t.root()), 3 * folders - 1);
+        rec = Recorder{};
+        Search(t.root(), kTrue, "*.exe");
+        EXPECT_EQ(rec.files, expected) << (ahead ? "read ahead" : "kept");
+        platform::ReadAheadFromTheStart(false);
+    }
+
     // A root whose own text is past PATH_MAX: 50 levels down.
     std::string deepRoot = t.root();
     for (int i = 0; i < 50; ++i) deepRoot += "/" + name;
@@ -189,6 +203,34 @@ TEST_P(Walk, DeepTreePastPathMax) {
     rec = Recorder{};
     Search(deepRoot, kTrue, "*.exe");
     EXPECT_EQ(rec.files, Texts(expected.begin(), expected.begin() + 10));
+}
+
+// A count keeps what it read for the walk after it, and readers ahead hand
+// folders over whole: neither changes what the walk finds, in what order,
+// nor its count; also with a budget that keeps only a few folders, and for
+// a folder whose entries take several readings.
+TEST_P(Walk, WalkAfterACountAndReadAheadFindWhatAWalkAloneFinds) {
+    for (int i = 0; i < 12; ++i)
+        for (const char* f : {"a.exe", "B.EXE", "x/c.exe", "x/y/d.dll", "Z/e.exe", "m.txt"})
+            t.file("d" + std::to_string(i) + "/" + f);
+    for (int i = 0; i < 2500; ++i) t.file("big/" + std::string(100, 'n') + std::to_string(i) + ".exe", "");
+    Search(t.root(), kTrue, "*.exe;*.dll");
+    const Texts alone = rec.files;
+    const int32_t dirs = *rec.dirCount;
+    ASSERT_EQ(alone.size(), 12u * 5 + 2500);
+    ASSERT_EQ(Lines("find '" + t.root() + "' -name '*.exe' -o -name '*.EXE' -o -name '*.dll'").size(), alone.size());
+    for (const bool ahead : {false, true})
+        for (const std::size_t budget : {std::size_t(24) << 20, std::size_t(1024)}) {
+            SCOPED_TRACE(testing::Message() << (ahead ? "read ahead, " : "") << "budget " << budget);
+            platform::ReadAheadFromTheStart(ahead);
+            core.SetKeptBudget(budget);
+            rec = Recorder{};
+            EXPECT_EQ(core.GetDirCount(kFalse, t.root()), dirs);
+            Search(t.root(), kTrue, "*.exe;*.dll");
+            EXPECT_EQ(rec.files, alone);
+            EXPECT_EQ(*rec.dirCount, dirs);
+            platform::ReadAheadFromTheStart(false);
+        }
 }
 
 // A handler that throws leaves no folder open: the next walk reads the tree
