@@ -1,10 +1,13 @@
-// The folder walk against find(1): over one large tree, times the folder
-// count, a search with the default mask (the walk alone, nothing extracted)
-// and `find TREE -xdev -type f` with the same name tests, after a warm-up
-// run of each, and prints the ratios ours/find and the longest time the
-// count or the search went without an Idle event.
+// The folder walk against find(1) and fd (fd-find, parallel): over one
+// large tree, times the folder count and a search with the default mask (the
+// walk alone, nothing extracted), `find TREE -xdev -type f` with the same
+// name tests and `fdfind -u --one-file-system -e exe . TREE`, after a warm-up run of each, and
+// prints min and median of each, the ratios fd/ours for the whole search
+// the user waits for (count + walk), and the longest time the count or the
+// search went without an Idle event. With --cold the page cache is dropped
+// before each timed run (needs root).
 //
-//   bench_walk [TREE] [RUNS]        (default /usr, 5 runs)
+//   bench_walk [--cold] [TREE] [RUNS]        (default /usr, 5 runs)
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -72,7 +75,7 @@ bool RunFind(const std::vector<std::string>& args, int outFd = -1) {
         posix_spawn_file_actions_addopen(&fa, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&fa, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     pid_t pid = 0;
-    const int rc = posix_spawnp(&pid, "find", &fa, nullptr, argv.data(), environ);
+    const int rc = posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&fa);
     if (rc != 0) return false;
     int status = 0;
@@ -115,10 +118,30 @@ double Median(std::vector<double> v) {
 
 }  // namespace
 
+// Drops the page cache, dentries and inodes, so the next walk reads the disk.
+bool DropCaches() {
+    sync();
+    FILE* f = std::fopen("/proc/sys/vm/drop_caches", "w");
+    if (!f) return false;
+    const bool ok = std::fputs("3\n", f) >= 0;
+    return std::fclose(f) == 0 && ok;
+}
+
+struct Times {
+    std::vector<double> v;
+    double Min() const { return *std::min_element(v.begin(), v.end()); }
+    double Med() const { return Median(v); }
+};
+
 int main(int argc, char** argv) {
-    const std::string tree = argc > 1 ? argv[1] : "/usr";
-    const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+    int arg = 1;
+    const bool cold = argc > arg && std::string(argv[arg]) == "--cold";
+    if (cold) ++arg;
+    const std::string tree = argc > arg ? argv[arg] : "/usr";
+    const int runs = argc > arg + 1 ? std::max(1, std::atoi(argv[arg + 1])) : 5;
     const auto findArgs = FindArgs(tree);
+    const std::vector<std::string> fdArgs{"fdfind", "-u", "--one-file-system", "-e", "exe", ".", tree};
+    const bool haveFd = RunFind(fdArgs);
 
     search::cSearchCore core;
     CountFiles counter;
@@ -134,23 +157,39 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_walk: cannot run find\n");
         return 1;
     }
-    std::printf("tree %s: %d directory entries counted, %d files match (find: %ld)\n", tree.c_str(), dirs,
-                counter.files, found);
+    if (cold && !DropCaches()) {
+        std::fprintf(stderr, "bench_walk: cannot drop the caches (--cold needs root)\n");
+        return 1;
+    }
+    std::printf("tree %s (%s): %d directory entries counted, %d files match (find: %ld)%s\n", tree.c_str(),
+                cold ? "cold" : "warm", dirs, counter.files, found, haveFd ? "" : "; fdfind not found");
 
     counter.longestGap = 0;  // the timed runs only
-    std::vector<double> tCount, tSearch, tFind;
+    Times tCount, tSearch, tOurs, tFind, tFd;
+    const auto timed = [&](Times& t, const std::function<void()>& work) {
+        if (cold) DropCaches();
+        t.v.push_back(Seconds(work));
+    };
     for (int i = 0; i < runs; ++i) {
+        if (cold) DropCaches();
         counter.Start();
-        tCount.push_back(Seconds([&] { core.GetDirCount(search::kFalse, tree); }));
+        const auto t0 = std::chrono::steady_clock::now();
+        tCount.v.push_back(Seconds([&] { core.GetDirCount(search::kFalse, tree); }));
         counter.Start();
-        tSearch.push_back(Seconds([&] { core.SearchForFiles(tree, recurse, mask); }));
-        tFind.push_back(Seconds([&] { RunFind(findArgs); }));
-        std::printf("run %d: GetDirCount %.3f s, search %.3f s, find %.3f s\n", i + 1, tCount.back(), tSearch.back(),
-                    tFind.back());
+        tSearch.v.push_back(Seconds([&] { core.SearchForFiles(tree, recurse, mask); }));
+        tOurs.v.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+        timed(tFind, [&] { RunFind(findArgs); });
+        if (haveFd) timed(tFd, [&] { RunFind(fdArgs); });
+        std::printf("run %d: count %.3f s + search %.3f s = %.3f s, find %.3f s, fd %.3f s\n", i + 1,
+                    tCount.v.back(), tSearch.v.back(), tOurs.v.back(), tFind.v.back(), haveFd ? tFd.v.back() : 0.0);
     }
-    const double mc = Median(tCount), ms = Median(tSearch), mf = Median(tFind);
-    std::printf("median of %d: GetDirCount %.3f s, search %.3f s, find %.3f s\n", runs, mc, ms, mf);
-    std::printf("ratio GetDirCount/find %.2f, search/find %.2f (target <= 1.00)\n", mc / mf, ms / mf);
-    std::printf("longest time without an Idle event: %.1f ms (target <= 50)\n", counter.longestGap * 1000);
+    std::printf("min/median of %d: count %.3f/%.3f s, search %.3f/%.3f s, ours %.3f/%.3f s, find %.3f/%.3f s",
+                runs, tCount.Min(), tCount.Med(), tSearch.Min(), tSearch.Med(), tOurs.Min(), tOurs.Med(), tFind.Min(),
+                tFind.Med());
+    if (haveFd) std::printf(", fd %.3f/%.3f s", tFd.Min(), tFd.Med());
+    std::printf("\nratio find/ours %.2f (median)", tFind.Med() / tOurs.Med());
+    if (haveFd) std::printf(", fd/ours %.2f (median), %.2f (min) (target >= 1.00)", tFd.Med() / tOurs.Med(),
+                            tFd.Min() / tOurs.Min());
+    std::printf("\nlongest time without an Idle event: %.1f ms (target <= 50)\n", counter.longestGap * 1000);
     return 0;
 }
