@@ -6,22 +6,11 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 
-if [ "${1:-}" = --inside ]; then
-  build=$2 work=$3
-  openbox >/dev/null 2>&1 &
-  wm=$!
-  for _ in $(seq 100); do
-    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
-    sleep 0.1
-  done
+# Inside the X session, under openbox (started by xvfb-tests.sh).
+if [ "${1:-}" = --walk ]; then
   # The program looks for the accessibility bus when it starts; start it first.
   dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress >/dev/null
-  set +e
-  /usr/bin/python3 "$here/tests/atspi/walk.py" "$build/loomvale" "$here/tests/fixtures/kinds.dll" "$work"
-  rc=$?
-  set -e
-  kill "$wm" 2>/dev/null
-  exit "$rc"
+  exec /usr/bin/python3 "$here/tests/atspi/walk.py" "$2/loomvale" "$here/tests/fixtures/kinds.dll" "$3"
 fi
 
 build=$(cd "${1:-build}" && pwd)
@@ -29,7 +18,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 echo "== the wizard through AT-SPI, on Xvfb with openbox"
 set +e
-xvfb-run -a -s "-screen 0 1280x1024x24" dbus-run-session -- bash "$0" --inside "$build" "$work" 2>&1 |
+xvfb-run -a -s "-screen 0 1280x1024x24" dbus-run-session -- \
+  bash "$here/scripts/xvfb-tests.sh" --inside openbox bash "$0" --walk "$build" "$work" 2>&1 |
   grep -v -e '^dbus-daemon\[' -e 'SpiRegistry daemon'
 rc=${PIPESTATUS[0]}
 set -e
