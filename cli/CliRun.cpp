@@ -65,7 +65,7 @@ bool ExtractOneFile(ExtractRun& run, const std::string& path) {
 bool ScanFile(ExtractRun& run, const std::string& path) {
     std::string file = path;
     const bool stopped = engine::ExtractResources(file, run.types, &run.owner, run.dest);
-    if (const int err = engine::State().ReadError; err != 0) {
+    if (const int err = engine::LastReadError(); err != 0) {
         // Not scanned: said on its own line, whatever the progress shows.
         const std::string shown = platform::VisibleText(path);
         const bool missing = err == ENOENT || err == ENOTDIR;

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "engine/ResTypes.h"
-#include "engine/mResCore.h"
+#include "engine/EngineInternal.h"
 #include "platform/MessageBox.h"
 #include "platform/PeResources.h"
 

@@ -9,6 +9,7 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -66,5 +67,15 @@ private:
     std::size_t pos_ = 0;
     bool failed_ = false;
 };
+
+// The writing side: little-endian values appended to a byte buffer.
+inline void AppendLe16(std::vector<uint8_t>& out, uint16_t v) {
+    out.push_back(static_cast<uint8_t>(v));
+    out.push_back(static_cast<uint8_t>(v >> 8));
+}
+inline void AppendLe32(std::vector<uint8_t>& out, uint32_t v) {
+    AppendLe16(out, static_cast<uint16_t>(v));
+    AppendLe16(out, static_cast<uint16_t>(v >> 16));
+}
 
 }  // namespace platform

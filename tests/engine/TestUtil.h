@@ -16,7 +16,7 @@
 
 #include "tests/support/Packages.h"
 #include "tests/support/PeBuilder.h"
-#include "engine/mResCore.h"
+#include "engine/EngineInternal.h"
 #include "platform/FileIo.h"
 #include "platform/MessageBox.h"
 
