@@ -56,9 +56,10 @@ bool EnumResTypeProc(platform::HMODULE hModule, const platform::ResId& Type, int
 bool EnumResNameProc(platform::HMODULE hModule, const platform::ResId& Type,
                      const platform::ResId& Name, intptr_t Param);
 
-// Writes one resource; true when its writer wrote a complete file. The name
-// keeps the identity it was enumerated with: a string of digits stays a string.
-bool SaveResource(platform::HMODULE hModule, const std::string& TypeText, const platform::ResId& Name);
+// Writes one resource of a kind; true when its writer wrote a complete file.
+// The name keeps the identity it was enumerated with: a string of digits
+// stays a string.
+bool SaveResource(platform::HMODULE hModule, int Kind, const platform::ResId& Name);
 
 // The bytes of one resource; empty ("no bounds") when it cannot be found or
 // loaded.
@@ -66,10 +67,13 @@ std::vector<uint8_t> LoadResourceData(platform::HMODULE hModule, const platform:
                                       const platform::ResId& Name);
 inline bool IsArrayDimmed(const std::vector<uint8_t>& data) { return !data.empty(); }
 
-// A type text "2" -> the integer ID 2; "AVI" stays a string.
-platform::ResId TypeIdFromText(const std::string& text);
+// The kind a resource type is extracted as; -1 for the other types.
+int KindOfType(const platform::ResId& type);
+platform::ResId TypeOfKind(int kind);
+// A kind's type as the index says it: "2", "AVI".
+std::string TypeTextOf(int kind);
+// An ID as its decimal text, a name as itself.
 std::string TextOf(const platform::ResId& id);
-int KindOfTypeText(const std::string& typeText);
 
 // The last writer's error, with the path it concerns after the description.
 void RecordError(const platform::FileError& e);
@@ -84,18 +88,17 @@ bool SourceChanged();
 // The full path of a file that does not exist yet in the kind's folder. The
 // number each base name reached is remembered per folder for the run, so
 // the cost does not grow with the files already there.
-std::string MakeOutputPath(const std::string& TypeText, std::string NameText);
+std::string MakeOutputPath(int Kind, std::string NameText);
 // The same; problem is set when a link, pipe or device holds the first
 // candidate that is not a file or folder, or when the name cannot be looked
 // at (the folder missing or unreadable, a name too long).
-std::string FindOutputPath(const std::string& TypeText, std::string NameText, platform::FileError& problem);
+std::string FindOutputPath(int Kind, std::string NameText, platform::FileError& problem);
 // After our own write into folder: its new time is ours, not a change.
 void NoteOwnWrite(const std::string& folder);
 // Appends the resource's line to the index of the folder holding Path.
-platform::FileError WriteIndexEntry(const std::string& Path, const std::string& TypeText,
-                                    const std::string& NameText);
+platform::FileError WriteIndexEntry(const std::string& Path, int Kind, const std::string& NameText);
 // The index line for Path (with its CR LF).
-std::string IndexLine(const std::string& Path, const std::string& TypeText, const std::string& NameText);
+std::string IndexLine(const std::string& Path, int Kind, const std::string& NameText);
 // Takes back a file whose index line could not be written (why: that
 // error), so that every file in a folder has its line. A file that stays is
 // said, with both errors.
@@ -114,8 +117,7 @@ std::string GetFolderPath(std::string_view Path);
 // 16 times the program file's size, whichever is larger; a resource that
 // would pass it is refused.
 bool SaveBitmap(platform::HMODULE hModule, const std::string& Path, const platform::ResId& Name);
-bool SaveRawResource(platform::HMODULE hModule, const std::string& Path, const std::string& TypeText,
-                     const platform::ResId& Name);
+bool SaveRawResource(platform::HMODULE hModule, const std::string& Path, int Kind, const platform::ResId& Name);
 bool SaveIconGroup(platform::HMODULE hModule, const std::string& Path, const platform::ResId& Name);
 bool SaveCursorGroup(platform::HMODULE hModule, const std::string& Path, const platform::ResId& Name);
 

@@ -14,9 +14,7 @@ using platform::ResId;
 
 namespace {
 
-// Resource types the group writers read their members from.
-constexpr uint16_t kRtCursor = 1;
-constexpr uint16_t kRtIcon = 3;
+using platform::ResourceType;
 
 // Members of a group. Each is loaded to check it and kept for the write,
 // once per ID however often the group names it, while the kept bytes stay
@@ -26,7 +24,7 @@ constexpr std::size_t kMaxKeptMemberBytes = 16u << 20;
 
 class MemberCache {
 public:
-    MemberCache(HMODULE module, uint16_t type) : module_(module), type_(type) {}
+    MemberCache(HMODULE module, ResourceType type) : module_(module), type_(type) {}
 
     // The member's bytes, valid until the next call; empty when missing.
     const std::vector<uint8_t>& Get(uint16_t id) {
@@ -43,12 +41,12 @@ public:
         return it == kept_.end() ? nullptr : &it->second;
     }
     std::vector<uint8_t> Load(uint16_t id) const {
-        return LoadResourceData(module_, ResId::Int(type_), ResId::Int(id));
+        return LoadResourceData(module_, ResId::Type(type_), ResId::Int(id));
     }
 
 private:
     HMODULE module_;
-    uint16_t type_;
+    ResourceType type_;
     std::map<uint16_t, std::vector<uint8_t>> kept_;
     std::size_t keptBytes_ = 0;
     std::vector<uint8_t> scratch_;
@@ -152,11 +150,11 @@ std::size_t MemberLength(std::size_t stored, int32_t figure) {
 }  // namespace
 
 bool SaveIconGroup(HMODULE hModule, const std::string& Path, const ResId& Name) {
-    const std::vector<uint8_t> group = LoadResourceData(hModule, ResId::Int(14), Name);
+    const std::vector<uint8_t> group = LoadResourceData(hModule, ResId::Type(ResourceType::GroupIcon), Name);
     const int count = GroupCount(group, 1);
     if (count < 0) return false;
 
-    MemberCache members(hModule, kRtIcon);
+    MemberCache members(hModule, ResourceType::Icon);
     GroupHead file(group, count);
     for (int j = 0; j < count; ++j) {
         // Width, height, colours, a reserved byte, planes, bits per pixel, size, ID.
@@ -185,11 +183,11 @@ bool SaveIconGroup(HMODULE hModule, const std::string& Path, const ResId& Name) 
 }
 
 bool SaveCursorGroup(HMODULE hModule, const std::string& Path, const ResId& Name) {
-    const std::vector<uint8_t> group = LoadResourceData(hModule, ResId::Int(12), Name);
+    const std::vector<uint8_t> group = LoadResourceData(hModule, ResId::Type(ResourceType::GroupCursor), Name);
     const int count = GroupCount(group, 2);
     if (count < 0) return false;
 
-    MemberCache members(hModule, kRtCursor);
+    MemberCache members(hModule, ResourceType::Cursor);
     GroupHead file(group, count);
     for (int j = 0; j < count; ++j) {
         // Width, height (of both masks, or not), planes, bits per pixel, size, ID.

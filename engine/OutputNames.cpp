@@ -110,17 +110,16 @@ std::string GetExtension(std::string_view Text) {
 
 std::string GetFolderPath(std::string_view Path) { return platform::TrimAtNull(platform::PathRemoveFileSpecA(Path)); }
 
-std::string MakeOutputPath(const std::string& TypeText, std::string NameText) {
+std::string MakeOutputPath(int Kind, std::string NameText) {
     FileError problem;
-    return FindOutputPath(TypeText, std::move(NameText), problem);
+    return FindOutputPath(Kind, std::move(NameText), problem);
 }
 
-std::string FindOutputPath(const std::string& TypeText, std::string NameText, FileError& problem) {
+std::string FindOutputPath(int kind, std::string NameText, FileError& problem) {
     problem = {};
     CleanFileName(NameText);
     const std::string file = platform::PathFindFileNameA(State().SourceFile);
-    const int kind = KindOfTypeText(TypeText);
-    const bool html = TypeText == "23";
+    const bool html = kind == RES_HTML;
     const std::string folder = State().DestFolder + kKinds[kind].folder;
     std::string stem = html ? StripExtension(NameText) : std::string();
     std::string ext = html ? GetExtension(NameText) : std::string(kKinds[kind].extension);
@@ -159,14 +158,14 @@ std::string FindOutputPath(const std::string& TypeText, std::string NameText, Fi
     }
 }
 
-std::string IndexLine(const std::string& Path, const std::string& TypeText, const std::string& NameText) {
+std::string IndexLine(const std::string& Path, int Kind, const std::string& NameText) {
     return IndexSafe(platform::PathFindFileNameA(Path)) + " - SOURCE FILE = " + IndexSafe(State().SourceFile) +
-           " RESOURCE TYPE = " + TypeText + " RESOURCE NAME = " + IndexSafe(NameText) + "\r\n";
+           " RESOURCE TYPE = " + TypeTextOf(Kind) + " RESOURCE NAME = " + IndexSafe(NameText) + "\r\n";
 }
 
-FileError WriteIndexEntry(const std::string& Path, const std::string& TypeText, const std::string& NameText) {
+FileError WriteIndexEntry(const std::string& Path, int Kind, const std::string& NameText) {
     const std::string index = GetFolderPath(Path) + platform::kPathSep + kIndexFileName;
-    return platform::AppendLine(index, IndexLine(Path, TypeText, NameText));
+    return platform::AppendLine(index, IndexLine(Path, Kind, NameText));
 }
 
 }  // namespace engine

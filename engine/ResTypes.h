@@ -7,6 +7,8 @@
 #include <string>
 #include <variant>
 
+#include "platform/PeResources.h"
+
 namespace engine {
 
 // Booleans stored in memory or passed by reference are 16-bit, True = -1.
@@ -42,18 +44,19 @@ static_assert(sizeof(ResTypes) == 12);
 struct KindInfo {
     const char* key;     // item key: "BITMAP"
     const char* label;   // text shown: "Bitmap"
-    const char* typeText;  // type text handed on: "2", "AVI"
+    platform::ResourceType type;  // the resource type it is, when a numbered one
+    const char* typeName;         // the type's name when it has one instead: "AVI"
     const char* folder;  // folder below the destination: "Bitmaps"
     const char* extension;  // ".bmp"; "" for web pages (they keep their own)
 };
 
 inline constexpr std::array<KindInfo, kResKindCount> kKinds{{
-    {"BITMAP", "Bitmap", "2", "Bitmaps", ".bmp"},
-    {"ICON", "Icon", "14", "Icons", ".ico"},
-    {"CURSOR", "Cursor", "12", "Cursors", ".cur"},
-    {"ANICURSOR", "Animated cursor", "21", "Animated Cursors", ".ani"},
-    {"VIDEO", "Video (AVI)", "AVI", "Videos", ".avi"},
-    {"HTML", "Web page", "23", "Web pages", ""},
+    {"BITMAP", "Bitmap", platform::ResourceType::Bitmap, nullptr, "Bitmaps", ".bmp"},
+    {"ICON", "Icon", platform::ResourceType::GroupIcon, nullptr, "Icons", ".ico"},
+    {"CURSOR", "Cursor", platform::ResourceType::GroupCursor, nullptr, "Cursors", ".cur"},
+    {"ANICURSOR", "Animated cursor", platform::ResourceType::AniCursor, nullptr, "Animated Cursors", ".ani"},
+    {"VIDEO", "Video (AVI)", platform::ResourceType{}, "AVI", "Videos", ".avi"},
+    {"HTML", "Web page", platform::ResourceType::Html, nullptr, "Web pages", ""},
 }};
 
 // A resource name's value: a 32-bit integer for an ID, text for a string name.

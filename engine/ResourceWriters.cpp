@@ -107,7 +107,7 @@ std::vector<uint8_t> BuildBitmapFile(const std::vector<uint8_t>& dib) {
 }
 
 bool SaveBitmap(HMODULE hModule, const std::string& Path, const ResId& Name) {
-    const std::vector<uint8_t> data = LoadResourceData(hModule, ResId::Int(2), Name);
+    const std::vector<uint8_t> data = LoadResourceData(hModule, ResId::Type(platform::ResourceType::Bitmap), Name);
     if (!IsArrayDimmed(data)) return false;
     const std::vector<uint8_t> header = BuildBitmapFile(data);
     if (header.empty()) return false;
@@ -115,8 +115,8 @@ bool SaveBitmap(HMODULE hModule, const std::string& Path, const ResId& Name) {
     return WriteOutput(Path, pieces);
 }
 
-bool SaveRawResource(HMODULE hModule, const std::string& Path, const std::string& TypeText, const ResId& Name) {
-    const std::vector<uint8_t> data = LoadResourceData(hModule, TypeIdFromText(TypeText), Name);
+bool SaveRawResource(HMODULE hModule, const std::string& Path, int Kind, const ResId& Name) {
+    const std::vector<uint8_t> data = LoadResourceData(hModule, TypeOfKind(Kind), Name);
     if (!IsArrayDimmed(data)) return false;
     return WriteOutput(Path, std::span<const uint8_t>(data));
 }

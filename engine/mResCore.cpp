@@ -23,25 +23,11 @@ constexpr int kMaxNameRetries = 1000;
 
 bool IsBlank(const std::string& s) { return s.find_first_not_of(' ') == std::string::npos; }
 
-// Index 0..5 of a selected enumerated type, -1 when not selected.
+// The kind of a selected enumerated type, -1 when not selected.
 int SelectedKind(const ResId& type) {
-    int kind = -1;
-    if (type.IsIntResource()) {
-        switch (type.id) {
-        case 2: kind = RES_BITMAP; break;
-        case 14: kind = RES_ICON; break;
-        case 12: kind = RES_CURSOR; break;
-        case 21: kind = RES_ANICURSOR; break;
-        case 23: kind = RES_HTML; break;
-        default: break;
-        }
-    } else if (type.name == "AVI") {
-        kind = RES_VIDEO;
-    }
-    if (kind < 0 || !State().Types[kind]) return -1;
-    return kind;
+    const int kind = KindOfType(type);
+    return kind >= 0 && State().Types[kind] ? kind : -1;
 }
-
 
 // Lets the owner paint between two resources; true when it asked to stop.
 bool OwnerStops() {
@@ -61,27 +47,27 @@ EngineState& State() { return g_state; }
 
 int LastReadError() { return g_state.ReadError; }
 
-namespace {
-bool AllDigits(std::string_view s) {
-    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-}  // namespace
-
-ResId TypeIdFromText(const std::string& text) {
-    if (AllDigits(text) && text.size() <= 5) {
-        const unsigned long v = std::stoul(text);
-        if (v <= 0xFFFF) return ResId::Int(static_cast<uint16_t>(v));
+int KindOfType(const ResId& type) {
+    for (int k = 0; k < kResKindCount; ++k) {
+        const KindInfo& info = kKinds[k];
+        if (type.IsIntResource() ? !info.typeName && type.id == static_cast<uint16_t>(info.type)
+                                 : info.typeName && type.name == info.typeName)
+            return k;
     }
-    return ResId::Str(text);
+    return -1;
+}
+
+ResId TypeOfKind(int kind) {
+    const KindInfo& info = kKinds[kind];
+    return info.typeName ? ResId::Str(info.typeName) : ResId::Type(info.type);
+}
+
+std::string TypeTextOf(int kind) {
+    const KindInfo& info = kKinds[kind];
+    return info.typeName ? info.typeName : std::to_string(static_cast<uint16_t>(info.type));
 }
 
 std::string TextOf(const ResId& id) { return id.IsIntResource() ? std::to_string(id.id) : id.name; }
-
-int KindOfTypeText(const std::string& typeText) {
-    for (int k = 0; k < kResKindCount; ++k)
-        if (typeText == kKinds[k].typeText) return k;
-    return RES_BITMAP;
-}
 
 void RecordError(const FileError& e) {
     g_state.LastError = e.number;
@@ -138,19 +124,17 @@ bool ExtractResources(std::string& FilePath, const ResTypes& Types, IResOwner* O
 }
 
 bool EnumResTypeProc(HMODULE hModule, const ResId& Type, intptr_t) {
-    if (SelectedKind(Type) >= 0) {
-        // Our own copy of the type, as the enumeration's may not outlive it.
-        const ResId type = Type.IsIntResource() ? ResId::Int(Type.id) : ResId::Str("AVI");
-        platform::EnumResourceNamesA(hModule, type, EnumResNameProc, 0);
-    }
+    const int kind = SelectedKind(Type);
+    // Our own copy of the type, as the enumeration's may not outlive it; the
+    // kind rides along in the enumeration's parameter.
+    if (kind >= 0) platform::EnumResourceNamesA(hModule, TypeOfKind(kind), EnumResNameProc, kind);
     return g_state.LastError == 0 && !g_state.Cancel;
 }
 
-bool EnumResNameProc(HMODULE hModule, const ResId& Type, const ResId& Name, intptr_t) {
+bool EnumResNameProc(HMODULE hModule, const ResId&, const ResId& Name, intptr_t Kind) {
     if (OwnerStops()) return false;
-    const std::string typeText = TextOf(Type);
-    int32_t kind = KindOfTypeText(typeText);
-    const bool ok = SaveResource(hModule, typeText, Name);
+    int32_t kind = static_cast<int32_t>(Kind);
+    const bool ok = SaveResource(hModule, kind, Name);
     if (ok && g_state.Owner) {
         ResName value = Name.IsIntResource() ? ResName(static_cast<int32_t>(Name.id)) : ResName(Name.name);
         g_state.Owner->ResFound(kind, value);
@@ -158,10 +142,10 @@ bool EnumResNameProc(HMODULE hModule, const ResId& Type, const ResId& Name, intp
     return g_state.LastError == 0;
 }
 
-bool SaveResource(HMODULE hModule, const std::string& TypeText, const ResId& Name) {
+bool SaveResource(HMODULE hModule, int Kind, const ResId& Name) {
     const std::string NameText = TextOf(Name);
     FileError problem;
-    std::string path = FindOutputPath(TypeText, NameText, problem);
+    std::string path = FindOutputPath(Kind, NameText, problem);
     const OwnWriteNote note{GetFolderPath(path)};
     int renames = 0;
     for (;;) {
@@ -171,14 +155,14 @@ bool SaveResource(HMODULE hModule, const std::string& TypeText, const ResId& Nam
         bool ok = false;
         if (problem.number)
             RecordError(problem, path);
-        else if (TypeText == "2")
+        else if (Kind == RES_BITMAP)
             ok = SaveBitmap(hModule, path, Name);
-        else if (TypeText == "12")
+        else if (Kind == RES_CURSOR)
             ok = SaveCursorGroup(hModule, path, Name);
-        else if (TypeText == "14")
+        else if (Kind == RES_ICON)
             ok = SaveIconGroup(hModule, path, Name);
         else
-            ok = SaveRawResource(hModule, path, TypeText, Name);
+            ok = SaveRawResource(hModule, path, Kind, Name);
 
         if (g_state.LastError == 0) {
             // A refused resource leaves nothing: an index line would name a
@@ -192,12 +176,12 @@ bool SaveResource(HMODULE hModule, const std::string& TypeText, const ResId& Nam
             // The resource's own file is complete; its index line follows. A
             // file that cannot be listed is taken away again: every file in
             // the folder has its line. The error names the index.
-            FileError e = WriteIndexEntry(path, TypeText, NameText);
+            FileError e = WriteIndexEntry(path, Kind, NameText);
             while (e.number == platform::kErrDiskFull) {
                 if (platform::MsgBox(kDiskFullPrompt, platform::MsgButtons::RetryCancel,
                                      platform::MsgIcon::Critical) != platform::MsgResult::Retry)
                     break;
-                e = WriteIndexEntry(path, TypeText, NameText);
+                e = WriteIndexEntry(path, Kind, NameText);
             }
             if (!e.number) return true;
             RecordError(e, GetFolderPath(path) + platform::kPathSep + kIndexFileName);
@@ -209,7 +193,7 @@ bool SaveResource(HMODULE hModule, const std::string& TypeText, const ResId& Nam
         if (g_state.LastError == platform::kErrFileAlreadyExists && ++renames < kMaxNameRetries) {
             // Something took the name since it was chosen: take the next
             // free one instead of writing over it.
-            path = FindOutputPath(TypeText, NameText, problem);
+            path = FindOutputPath(Kind, NameText, problem);
             continue;
         }
 

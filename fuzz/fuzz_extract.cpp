@@ -48,12 +48,7 @@ bool TouchAll(platform::HMODULE m, const platform::ResId& type, const platform::
 
 // The engine reads the types it extracts itself (numbered, and "AVI"
 // spelled so); the rest are read here.
-bool EngineReads(const platform::ResId& type) {
-    if (!type.isInt) return type.name == "AVI";
-    for (const auto& k : engine::kKinds)
-        if (std::to_string(type.id) == k.typeText) return true;
-    return false;
-}
+bool EngineReads(const platform::ResId& type) { return engine::KindOfType(type) >= 0; }
 
 bool EachType(platform::HMODULE m, const platform::ResId& type, intptr_t) {
     if (!EngineReads(type)) platform::EnumResourceNamesA(m, type, TouchAll, 0);

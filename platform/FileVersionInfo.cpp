@@ -121,12 +121,12 @@ bool LoadVersionResource(const char* path, std::vector<uint8_t>& out) {
     if (!path) return false;
     HMODULE m = LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
     if (!m) return false;
-    HRSRC res = FindResourceA(m, ResId::Int(1), ResId::Int(RT_VERSION));
+    HRSRC res = FindResourceA(m, ResId::Int(1), ResId::Type(ResourceType::Version));
     if (!res) {
         // Not under the usual name 1: take the first version resource listed.
         struct Found { ResId name; bool any = false; } found;
         EnumResourceNamesA(
-            m, ResId::Int(RT_VERSION),
+            m, ResId::Type(ResourceType::Version),
             [](HMODULE, const ResId&, const ResId& name, intptr_t param) {
                 auto* f = reinterpret_cast<Found*>(param);
                 f->name = name;
@@ -134,7 +134,7 @@ bool LoadVersionResource(const char* path, std::vector<uint8_t>& out) {
                 return false;
             },
             reinterpret_cast<intptr_t>(&found));
-        if (found.any) res = FindResourceA(m, found.name, ResId::Int(RT_VERSION));
+        if (found.any) res = FindResourceA(m, found.name, ResId::Type(ResourceType::Version));
     }
     bool ok = false;
     if (res) {

@@ -14,7 +14,6 @@
 
 namespace platform {
 
-inline constexpr uint16_t RT_VERSION = 16;
 inline constexpr uint32_t VS_FFI_SIGNATURE = 0xFEEF04BDu;
 
 // The fixed version record (52 bytes) found under "\".

@@ -12,12 +12,35 @@ namespace platform {
 
 // A resource type or name: an integer ID (0..65535) or a string. Strings are
 // UTF-8, converted from the UTF-16 (PE) or Windows-1252 (NE) the module stores.
+// Resource types by their numbers in Windows program files.
+enum class ResourceType : uint16_t {
+    Cursor = 1,
+    Bitmap = 2,
+    Icon = 3,
+    Menu = 4,
+    Dialog = 5,
+    String = 6,
+    FontDir = 7,
+    Font = 8,
+    Accelerator = 9,
+    RcData = 10,
+    MessageTable = 11,
+    GroupCursor = 12,
+    GroupIcon = 14,
+    Version = 16,
+    AniCursor = 21,
+    AniIcon = 22,
+    Html = 23,
+    Manifest = 24,
+};
+
 struct ResId {
     bool isInt = true;
     uint16_t id = 0;
     std::string name;
 
     static ResId Int(uint16_t v) { return ResId{true, v, {}}; }
+    static ResId Type(ResourceType t) { return Int(static_cast<uint16_t>(t)); }
     static ResId Str(std::string s) { return ResId{false, 0, std::move(s)}; }
     bool IsIntResource() const { return isInt; }
 };

@@ -175,7 +175,7 @@ TEST_F(RunTest, OnlySelectedKindsAreEnumerated) {
     Run(Module("a.exe", {R(2, 1, Dib(2, 2, 24)), R(14, 1, {0}), R(12, 1, {0}), R(23, 1, {1}), R("avi", 1, {1}),
                          R(6, 1, {1}), R(21, 1, {1})}), Only(engine::RES_ANICURSOR));
     // Unselected kinds are not even enumerated: no index lines either.
-    for (const auto& k : engine::kKinds) EXPECT_EQ(Files(k.folder).size(), k.typeText == std::string("21") ? 2u : 0u) << k.folder;
+    for (const auto& k : engine::kKinds) EXPECT_EQ(Files(k.folder).size(), k.type == platform::ResourceType::AniCursor ? 2u : 0u) << k.folder;
     EXPECT_FALSE(Run(Module("b.exe", {R("avi", 1, {1})}), AllKinds()));
     EXPECT_EQ(Files("Videos"), Names{});
     EXPECT_FALSE(Run("/bin/sh", AllKinds()));

@@ -173,7 +173,7 @@ TEST(FileVersionInfo, SixteenBitModules) {
         testsupport::NeBuilder b;
         b.alignShift = shift;
         b.Add(platform::ResId::Int(14), platform::ResId::Int(1), {0, 0, 1, 0, 0, 0});
-        b.Add(platform::ResId::Int(platform::RT_VERSION), platform::ResId::Int(1), block);
+        b.Add(platform::ResId::Type(platform::ResourceType::Version), platform::ResId::Int(1), block);
         ASSERT_TRUE(testsupport::PeBuilder::WriteFile(path, b.Build()));
         cFileVersion v;
         EXPECT_EQ(v.OpenFile(path), 0x0003000A) << shift;
