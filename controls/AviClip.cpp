@@ -1,7 +1,10 @@
 #include "controls/AviClip.h"
 
+#include "platform/ByteReader.h"
+
 #include <algorithm>
 #include <cstring>
+#include <span>
 #include <fstream>
 
 namespace loomvale {
@@ -33,14 +36,8 @@ constexpr uint32_t kMinUs = 1000;
 constexpr uint32_t kMaxUs = 10000000;
 constexpr uint32_t kDefaultUs = 100000;
 
-uint32_t U32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
-uint16_t U16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-int32_t I32(const uint8_t* p) {
-  const uint32_t v = U32(p);
-  int32_t r;
-  std::memcpy(&r, &v, sizeof r);
-  return r;
-}
+using platform::Le16At;
+using platform::Le32At;
 
 }  // namespace
 
@@ -91,8 +88,9 @@ bool AviClip::Load(const uint8_t* data, size_t size) {
   Clear();
   if (!data || size < 12) return Fail("too short for a RIFF file");
   if (size > kMaxFileBytes) return Fail("file too large");
-  if (U32(data) != kRiff || U32(data + 8) != kAvi) return Fail("not a RIFF AVI file");
-  const uint32_t riffSize = U32(data + 4);
+  const std::span<const uint8_t> file(data, size);
+  if (Le32At(file, 0) != kRiff || Le32At(file, 8) != kAvi) return Fail("not a RIFF AVI file");
+  const uint32_t riffSize = Le32At(file, 4);
   if (riffSize < 4 || riffSize > size - 8) return Fail("RIFF size runs past the end of the file");
   bytes_.assign(data, data + 8 + size_t(riffSize));
   if (!WalkRiff(12, bytes_.size(), 0, kAvi)) return false;
@@ -109,15 +107,15 @@ bool AviClip::WalkRiff(size_t begin, size_t end, int depth, uint32_t listType) {
   const bool inMovi = listType == kMovi || listType == kRec;
   size_t pos = begin;
   while (end - pos >= 8) {
-    const uint32_t id = U32(&bytes_[pos]);
-    const size_t size = U32(&bytes_[pos + 4]);
+    const uint32_t id = Le32At(bytes_, pos);
+    const size_t size = Le32At(bytes_, pos + 4);
     const size_t body = pos + 8;
     if (size > end - body) return Fail("chunk runs past its parent");
     if (++chunksSeen_ > kMaxFrames * 2 + 4096) return Fail("too many chunks");
     if (id == kList) {
       if (size < 4) return Fail("LIST without a type");
       if (depth + 1 > kMaxListDepth) return Fail("lists nested too deep");
-      const uint32_t type = U32(&bytes_[body]);
+      const uint32_t type = Le32At(bytes_, body);
       if (type == kMovi && (videoStream_ < 0 || !haveFormat_)) return Fail("frames before the video format");
       if (type == kStrl) {
         ++streamCount_;
@@ -126,7 +124,7 @@ bool AviClip::WalkRiff(size_t begin, size_t end, int depth, uint32_t listType) {
       if (!WalkRiff(body + 4, body + size, depth + 1, type)) return false;
       currentIsVideo_ = false;
     } else if (id == kAvih && listType == kHdrl) {
-      if (size >= 4) mainUsPerFrame_ = U32(&bytes_[body]);
+      if (size >= 4) mainUsPerFrame_ = Le32At(bytes_, body);
     } else if (id == kStrh && listType == kStrl) {
       if (!ReadStreamHeader(body, size)) return false;
     } else if (id == kStrf && listType == kStrl && currentIsVideo_ && !haveFormat_) {
@@ -151,13 +149,12 @@ bool AviClip::WalkRiff(size_t begin, size_t end, int depth, uint32_t listType) {
 
 bool AviClip::ReadStreamHeader(size_t at, size_t size) {
   if (size < 28) return Fail("stream header too short");
-  const uint8_t* p = &bytes_[at];
-  if (U32(p) != kVids || videoStream_ >= 0) return true;
+  if (Le32At(bytes_, at) != kVids || videoStream_ >= 0) return true;
   if (streamCount_ < 1 || streamCount_ > 100) return Fail("stream number out of range");
   videoStream_ = streamCount_ - 1;
   currentIsVideo_ = true;
-  const uint32_t scale = U32(p + 20);
-  const uint32_t rate = U32(p + 24);
+  const uint32_t scale = Le32At(bytes_, at + 20);
+  const uint32_t rate = Le32At(bytes_, at + 24);
   if (scale && rate) {
     const uint64_t us = uint64_t(scale) * 1000000u / rate;
     usPerFrame_ = uint32_t(std::min<uint64_t>(std::max<uint64_t>(us, 1), kMaxUs));
@@ -168,13 +165,13 @@ bool AviClip::ReadStreamHeader(size_t at, size_t size) {
 bool AviClip::ReadStreamFormat(size_t at, size_t size) {
   if (size < 40) return Fail("video format too short");
   const uint8_t* p = &bytes_[at];
-  const uint32_t headerSize = U32(p);
+  const uint32_t headerSize = Le32At(bytes_, at);
   if (headerSize < 40 || headerSize > size) return Fail("bad bitmap header size");
-  const int32_t w = I32(p + 4);
-  const int32_t h = I32(p + 8);
-  const uint16_t bits = U16(p + 14);
-  const uint32_t compression = U32(p + 16);
-  const uint32_t colours = U32(p + 32);
+  const auto w = static_cast<int32_t>(Le32At(bytes_, at + 4));
+  const auto h = static_cast<int32_t>(Le32At(bytes_, at + 8));
+  const uint16_t bits = Le16At(bytes_, at + 14);
+  const uint32_t compression = Le32At(bytes_, at + 16);
+  const uint32_t colours = Le32At(bytes_, at + 32);
   if (w <= 0 || w > kMaxSide || h == 0 || h < -kMaxSide || h > kMaxSide) return Fail("frame size out of range");
   const int32_t absH = h < 0 ? -h : h;
   if (size_t(w) * size_t(absH) > kMaxPixels) return Fail("frame too large");

@@ -68,6 +68,16 @@ private:
     bool failed_ = false;
 };
 
+// One field at off, for formats whose layout has fixed offsets; 0 when the
+// field lies past the end (where the caller checked the room beforehand,
+// that does not happen).
+inline uint16_t Le16At(std::span<const uint8_t> bytes, uint64_t off) {
+    return ByteReader(bytes).At(off).Le16().value_or(0);
+}
+inline uint32_t Le32At(std::span<const uint8_t> bytes, uint64_t off) {
+    return ByteReader(bytes).At(off).Le32().value_or(0);
+}
+
 // The writing side: little-endian values appended to a byte buffer.
 inline void AppendLe16(std::vector<uint8_t>& out, uint16_t v) {
     out.push_back(static_cast<uint8_t>(v));

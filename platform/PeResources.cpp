@@ -1,5 +1,7 @@
 #include "platform/PeResources.h"
 
+#include "platform/ByteReader.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -32,11 +34,6 @@ constexpr uint32_t kMaxDirectoryEntries = 1u << 17;
 // share one 64K-character string; each would otherwise get a copy of it.
 constexpr std::size_t kMaxNameBytes = 4u << 20;
 
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -151,7 +148,7 @@ struct TreeWalk {
         uint8_t head[16];
         const uint64_t rva = uint64_t{m.rsrcRva} + off;
         if (rva > 0xFFFFFFFFu || !m.ReadRva(static_cast<uint32_t>(rva), head, sizeof head)) return out;
-        uint32_t count = uint32_t{Le16(head + 12)} + Le16(head + 14);
+        uint32_t count = uint32_t{Le16At(head, 12)} + Le16At(head, 14);
         count = std::min(count, budget);
         budget -= count;
         // Entries are read in runs, as many at a time as lie together in one
@@ -165,7 +162,7 @@ struct TreeWalk {
             chars.resize(std::size_t{n} * 8);
             if (!m.ReadCached(at, chars.data(), chars.size())) break;
             out.reserve(out.size() + n);
-            for (uint32_t k = 0; k < n; ++k) out.push_back({Le32(&chars[k * 8]), Le32(&chars[k * 8 + 4])});
+            for (uint32_t k = 0; k < n; ++k) out.push_back({Le32At(chars, k * 8), Le32At(chars, k * 8 + 4)});
             i += n;
         }
         return out;
@@ -183,7 +180,7 @@ struct TreeWalk {
             const uint64_t rva = uint64_t{m.rsrcRva} + (raw & 0x7FFFFFFFu);
             uint8_t len[2];
             if (rva > 0xFFFFFFFFu || !m.ReadRva(static_cast<uint32_t>(rva), len, 2)) return false;
-            n.units = Le16(len);
+            n.units = Le16At(len, 0);
             if (n.units * 2 <= nameBudget) {
                 chars.resize(n.units * 2);
                 if (n.units && !m.ReadRva(static_cast<uint32_t>(rva + 2), chars.data(), chars.size())) return false;
@@ -210,7 +207,7 @@ struct TreeWalk {
                     uint8_t leaf[16];
                     const uint64_t rva = uint64_t{m.rsrcRva} + l.data;
                     if (rva > 0xFFFFFFFFu || !m.ReadRva(static_cast<uint32_t>(rva), leaf, sizeof leaf)) continue;
-                    m.langs.push_back({static_cast<uint16_t>(l.name & 0xFFFF), PeResource{Le32(leaf), Le32(leaf + 4)}});
+                    m.langs.push_back({static_cast<uint16_t>(l.name & 0xFFFF), PeResource{Le32At(leaf, 0), Le32At(leaf, 4)}});
                 }
                 name.langCount = static_cast<uint32_t>(m.langs.size() - name.firstLang);
                 if (name.langCount) type.names.push_back(std::move(name));
@@ -223,12 +220,12 @@ struct TreeWalk {
 bool ParsePeHeaders(PeModule& m, uint32_t peOff) {
     uint8_t coff[24];
     if (!m.ReadExact(peOff, coff, sizeof coff) || std::memcmp(coff, "PE\0\0", 4) != 0) return false;
-    const uint32_t nSections = Le16(coff + 6);
-    const uint32_t optSize = Le16(coff + 20);
+    const uint32_t nSections = Le16At(coff, 6);
+    const uint32_t optSize = Le16At(coff, 20);
     if (nSections == 0 || nSections > kMaxSections || optSize < 2) return false;
     std::vector<uint8_t> opt(optSize);
     if (!m.ReadExact(uint64_t{peOff} + 24, opt.data(), opt.size())) return false;
-    const uint16_t magic = Le16(opt.data());
+    const uint16_t magic = Le16At(opt, 0);
     std::size_t numDirsAt = 0;
     if (magic == 0x10B)
         numDirsAt = 92;
@@ -240,14 +237,14 @@ bool ParsePeHeaders(PeModule& m, uint32_t peOff) {
     std::vector<uint8_t> table(nSections * 40);
     if (!m.ReadExact(uint64_t{peOff} + 24 + optSize, table.data(), table.size())) return false;
     for (uint32_t i = 0; i < nSections; ++i) {
-        const uint8_t* s = table.data() + i * 40;
-        m.sections.push_back({Le32(s + 12), Le32(s + 8), Le32(s + 20), Le32(s + 16)});
+        const std::span<const uint8_t> s = std::span(table).subspan(i * 40, 40);
+        m.sections.push_back({Le32At(s, 12), Le32At(s, 8), Le32At(s, 20), Le32At(s, 16)});
     }
 
     // The resource directory: data directory 2, else a section named .rsrc.
-    if (optSize >= numDirsAt + 4 && Le32(opt.data() + numDirsAt) > 2 &&
+    if (optSize >= numDirsAt + 4 && Le32At(opt, numDirsAt) > 2 &&
         optSize >= numDirsAt + 4 + 3 * 8)
-        m.rsrcRva = Le32(opt.data() + numDirsAt + 4 + 2 * 8);
+        m.rsrcRva = Le32At(opt, numDirsAt + 4 + 2 * 8);
     if (m.rsrcRva == 0) {
         for (uint32_t i = 0; i < nSections; ++i)
             if (std::memcmp(table.data() + i * 40, ".rsrc\0\0\0", 8) == 0) m.rsrcRva = m.sections[i].va;
@@ -348,7 +345,7 @@ HMODULE LoadLibraryExA(const char* path, void* /*hFile*/, uint32_t /*flags*/) {
     // 32/64-bit modules, "NE" for 16-bit ones.
     uint8_t dos[64];
     if (!m->ReadExact(0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return NotLoaded(*m);
-    const uint32_t headerOff = Le32(dos + 0x3C);
+    const uint32_t headerOff = Le32At(dos, 0x3C);
     uint8_t sig[2];
     if (!m->ReadExact(headerOff, sig, sizeof sig)) return NotLoaded(*m);
     if (sig[0] == 'N' && sig[1] == 'E') {
