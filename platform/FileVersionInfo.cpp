@@ -45,7 +45,7 @@ struct Block {
     // The key's unit i (a UTF-16 unit or a byte); i < keyUnits.
     unsigned KeyUnit(const uint8_t* p, size_t i) const {
         const uint8_t* u = p + keyStart + i * UnitSize();
-        return form == Form::Wide ? unsigned(u[0] | (u[1] << 8)) : u[0];
+        return form == Form::Wide ? unsigned(Le16At(std::span(u, 2), 0)) : u[0];
     }
 };
 
@@ -213,7 +213,7 @@ bool VerQueryValueA(const void* block, const char* subBlock, const void** buffer
     // The block's own length bounds it; GetFileVersionInfoA never hands out a
     // block whose length exceeds the buffer it filled.
     const auto* p = static_cast<const uint8_t*>(block);
-    const size_t size = p[0] | (p[1] << 8);
+    const size_t size = Le16At(std::span(p, 2), 0);
     return VerQueryValueBounded(block, size, subBlock, buffer, len);
 }
 

@@ -1,5 +1,7 @@
 #include "platform/RegFormat.h"
 
+#include "platform/ByteReader.h"
+
 #include "platform/TextCodec.h"
 
 #include <algorithm>
@@ -585,8 +587,7 @@ std::string FormatRegKeys(const RegHive& hive, HKEY root) {
             }
             if (v.type == REG_DWORD && v.data.size() == 4) {
                 char buf[16];
-                std::snprintf(buf, sizeof buf, "dword:%08x",
-                              v.data[0] | (v.data[1] << 8) | (v.data[2] << 16) | (unsigned(v.data[3]) << 24));
+                std::snprintf(buf, sizeof buf, "dword:%08x", unsigned(Le32At(v.data, 0)));
                 out += line + buf + "\r\n";
                 continue;
             }

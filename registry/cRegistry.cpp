@@ -4,6 +4,7 @@
 #include <cstring>
 #include <exception>
 
+#include "platform/ByteReader.h"
 #include "platform/Environment.h"
 #include "platform/RegistryStore.h"
 
@@ -134,7 +135,7 @@ Variant cRegistry::Value() {
     case REG_DWORD:
     case REG_DWORD_BIG_ENDIAN: {
         if (data.size() != 4) return Variant(std::move(data));
-        std::uint32_t v = data[0] | (data[1] << 8) | (data[2] << 16) | (std::uint32_t(data[3]) << 24);
+        std::uint32_t v = platform::Le32At(data, 0);
         if (type == REG_DWORD_BIG_ENDIAN) v = SwapEndian(v);
         return Variant(static_cast<std::int32_t>(v));
     }
