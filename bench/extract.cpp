@@ -25,7 +25,7 @@
 
 #include "engine/ResTypes.h"
 #include "engine/mResCore.h"
-#include "platform/MessageBox.h"
+#include "platform/system/MessageBox.h"
 
 extern char** environ;
 

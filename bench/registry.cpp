@@ -16,7 +16,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/RegistryStore.h"
+#include "platform/store/RegistryStore.h"
 
 using namespace platform;
 

@@ -11,11 +11,11 @@
 
 #include "controls/cFileVersion.h"
 #include "engine/mResCore.h"
-#include "platform/MessageBox.h"
-#include "platform/PathUtil.h"
-#include "platform/RunProgress.h"
-#include "platform/TimeInterval.h"
-#include "platform/VisibleText.h"
+#include "platform/system/MessageBox.h"
+#include "platform/fs/PathUtil.h"
+#include "search/RunProgress.h"
+#include "platform/text/TimeInterval.h"
+#include "platform/system/VisibleText.h"
 
 namespace cli {
 
@@ -143,13 +143,13 @@ void ProgressLine::Update(const ExtractRun& run, int32_t dirsDone, uint32_t nowT
     bool moved = false;
     // As on the wizard's bar: the line moves in steps of 2 %, and only then
     // is the estimate worked out again.
-    if (platform::ProgressValue(dirsDone, total_, value) && value != value_ && value <= 50) {
+    if (search::ProgressValue(dirsDone, total_, value) && value != value_ && value <= 50) {
         value_ = value;
         moved = true;
         int32_t estimate = 0;
         const int32_t elapsed = static_cast<int32_t>(nowTicks - start_);
         // As on the wizard's status: an estimate of 10 s or less keeps the last one shown.
-        if (platform::RemainingEstimate(total_, dirsDone, elapsed, estimate))
+        if (search::RemainingEstimate(total_, dirsDone, elapsed, estimate))
             remaining_ = "Remaining time: " + platform::TimeIntervalText(static_cast<uint32_t>(estimate), 3);
     }
     if (terminal_) {

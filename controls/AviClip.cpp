@@ -1,6 +1,6 @@
 #include "controls/AviClip.h"
 
-#include "platform/ByteReader.h"
+#include "platform/text/ByteReader.h"
 
 #include <algorithm>
 #include <cstring>

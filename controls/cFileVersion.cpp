@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/FileVersionInfo.h"
+#include "platform/module/FileVersionInfo.h"
 
 std::string cFileVersion::FileVersion() const {
     const auto ms = static_cast<uint32_t>(m_major);

@@ -3,7 +3,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 
-#include "platform/SystemVersion.h"
+#include "platform/system/SystemVersion.h"
 
 using namespace platform;
 

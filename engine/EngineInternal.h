@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "engine/mResCore.h"
-#include "platform/FileError.h"
-#include "platform/FileIo.h"
-#include "platform/PeResources.h"
+#include "platform/fs/FileError.h"
+#include "platform/fs/FileIo.h"
+#include "platform/module/PeResources.h"
 
 namespace engine {
 

@@ -4,7 +4,7 @@
 #include <span>
 
 #include "engine/EngineInternal.h"
-#include "platform/ByteReader.h"
+#include "platform/text/ByteReader.h"
 
 namespace engine {
 

@@ -4,8 +4,8 @@
 #include <string_view>
 
 #include "engine/EngineInternal.h"
-#include "platform/PathUtil.h"
-#include "platform/TextCodec.h"
+#include "platform/fs/PathUtil.h"
+#include "platform/text/TextCodec.h"
 
 namespace engine {
 

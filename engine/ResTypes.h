@@ -7,7 +7,7 @@
 #include <string>
 #include <variant>
 
-#include "platform/PeResources.h"
+#include "platform/module/PeResources.h"
 
 namespace engine {
 

@@ -4,8 +4,8 @@
 #include <string_view>
 
 #include "engine/EngineInternal.h"
-#include "platform/MessageBox.h"
-#include "platform/PathUtil.h"
+#include "platform/system/MessageBox.h"
+#include "platform/fs/PathUtil.h"
 
 namespace engine {
 

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <utility>
 
-#include "platform/FileIo.h"
+#include "platform/fs/FileIo.h"
 
 class MemoryFileSystem final : public platform::FileSystem {
 public:

@@ -13,8 +13,8 @@
 
 #include "engine/ResTypes.h"
 #include "engine/EngineInternal.h"
-#include "platform/MessageBox.h"
-#include "platform/PeResources.h"
+#include "platform/system/MessageBox.h"
+#include "platform/module/PeResources.h"
 
 #ifndef LOOMVALE_FUZZ_REAL_FILES
 #include "MemoryFileSystem.h"

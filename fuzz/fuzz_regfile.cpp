@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/RegFormat.h"
+#include "platform/store/RegFormat.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace platform;

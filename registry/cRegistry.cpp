@@ -4,9 +4,9 @@
 #include <cstring>
 #include <exception>
 
-#include "platform/ByteReader.h"
-#include "platform/Environment.h"
-#include "platform/RegistryStore.h"
+#include "platform/text/ByteReader.h"
+#include "platform/store/Environment.h"
+#include "platform/store/RegistryStore.h"
 
 namespace registry {
 

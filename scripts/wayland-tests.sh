@@ -19,6 +19,9 @@ if [ "${1:-}" = --inside ]; then
     [ -S "$runtime/lv-wayland" ] && break
     sleep 0.1
   done
+  # The socket comes before the shell's panel, which changes the area a
+  # maximized window gets: let the desktop settle as a user's would have.
+  sleep 1
   set +e
   env -u DISPLAY QT_QPA_PLATFORM=wayland WAYLAND_DISPLAY=lv-wayland "$@"
   rc=$?

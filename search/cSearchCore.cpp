@@ -5,11 +5,11 @@
 #include <cstring>
 #include <string_view>
 
-#include "platform/Drives.h"
-#include "platform/FindFile.h"
-#include "platform/PathUtil.h"
-#include "platform/SystemVersion.h"
-#include "platform/Wildcard.h"
+#include "platform/fs/Drives.h"
+#include "platform/fs/FindFile.h"
+#include "platform/fs/PathUtil.h"
+#include "platform/system/SystemVersion.h"
+#include "platform/fs/Wildcard.h"
 
 namespace search {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/FindMemo.h"
+#include "platform/fs/FindMemo.h"
 
 namespace platform {
 class FindSession;

@@ -1,9 +1,9 @@
 #include "wizard/frmMain.h"
 
-#include "platform/MessageBox.h"
-#include "platform/PathUtil.h"
-#include "platform/Priority.h"
-#include "platform/SystemVersion.h"
+#include "platform/system/MessageBox.h"
+#include "platform/fs/PathUtil.h"
+#include "platform/system/Priority.h"
+#include "platform/system/SystemVersion.h"
 #include "wizard/mDialogFile.h"
 #include "wizard/mSettings.h"
 #include "wizard/mWizardArt.h"

@@ -6,13 +6,13 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/RunProgress.h"
-#include "platform/TimeInterval.h"
+#include "search/RunProgress.h"
+#include "platform/text/TimeInterval.h"
 
 namespace wizard {
 
-using platform::ProgressValue;
-using platform::RemainingEstimate;
+using search::ProgressValue;
+using search::RemainingEstimate;
 inline std::string RemainingText(int32_t ms) { return platform::TimeIntervalText(static_cast<uint32_t>(ms), 3); }
 inline uint32_t RunTicks() { return platform::GetTickCount(); }
 

@@ -1,10 +1,10 @@
 #include "wizard/mSettings.h"
 
-#include "platform/Environment.h"
-#include "platform/MessageBox.h"
-#include "platform/PathUtil.h"
-#include "platform/RegFile.h"
-#include "platform/RegistryStore.h"
+#include "platform/store/Environment.h"
+#include "platform/system/MessageBox.h"
+#include "platform/fs/PathUtil.h"
+#include "platform/store/RegFile.h"
+#include "platform/store/RegistryStore.h"
 #include "registry/cRegistry.h"
 #include "wizard/frmMain.h"
 

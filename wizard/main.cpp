@@ -1,4 +1,4 @@
-#include "platform/MessageBox.h"
+#include "platform/system/MessageBox.h"
 #include "platform/qt/QtMessageBox.h"
 #include "wizard/frmMain.h"
 #include "wizard/mExitRequests.h"

@@ -2,7 +2,7 @@
 // with the icon and buttons asked for; returns the button pressed.
 #pragma once
 
-#include "platform/MessageBox.h"
+#include "platform/system/MessageBox.h"
 
 #include <QPointer>
 #include <QWidget>

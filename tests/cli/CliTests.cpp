@@ -4,8 +4,8 @@
 #include <string>
 
 #include "cli/CliRun.h"
-#include "platform/TimeInterval.h"
-#include "platform/VisibleText.h"
+#include "platform/text/TimeInterval.h"
+#include "platform/system/VisibleText.h"
 
 using namespace std::string_literals;
 

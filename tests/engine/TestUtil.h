@@ -17,8 +17,8 @@
 #include "tests/support/Packages.h"
 #include "tests/support/PeBuilder.h"
 #include "engine/EngineInternal.h"
-#include "platform/FileIo.h"
-#include "platform/MessageBox.h"
+#include "platform/fs/FileIo.h"
+#include "platform/system/MessageBox.h"
 
 // AddressSanitizer's quarantine makes resident size meaningless.
 #if defined(__SANITIZE_ADDRESS__)

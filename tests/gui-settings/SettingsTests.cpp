@@ -17,7 +17,7 @@
 #include <memory>
 #include <tuple>
 
-#include "platform/MessageBox.h"
+#include "platform/system/MessageBox.h"
 #include "wizard/frmMain.h"
 #include "wizard/mDialogFile.h"
 

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "controls/cMouseTrack.h"
-#include "platform/SystemVersion.h"
+#include "platform/system/SystemVersion.h"
 #include "platform/qt/Subclass.h"
 
 using namespace platform;

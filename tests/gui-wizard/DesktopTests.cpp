@@ -18,6 +18,7 @@ TEST_F(Desktop, MaximizeFullScreenAndNormalAreFollowed) {
     const QString platform = QGuiApplication::platformName();
     if (platform != QLatin1String("xcb") && platform != QLatin1String("wayland")) GTEST_SKIP() << "needs a real display";
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    QTest::qWait(300);  // the first frames shown, as before any user could click
     const QSize normal = form->size();
     const QSize screen = form->screen()->availableSize();
     struct Row {

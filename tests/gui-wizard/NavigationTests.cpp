@@ -1,7 +1,7 @@
 // Walking the wizard: pages, buttons, titles, closing.
 #include "WizardHarness.h"
 
-#include "platform/Drives.h"
+#include "platform/fs/Drives.h"
 
 #include <QAbstractItemView>
 #include <QAccessible>

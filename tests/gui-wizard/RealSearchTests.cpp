@@ -11,7 +11,7 @@
 #include <map>
 #include <numeric>
 
-#include "platform/Drives.h"
+#include "platform/fs/Drives.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 // count is taken once the page is on show, just before the walk starts).
 #include "WizardHarness.h"
 
-#include "platform/Priority.h"
-#include "platform/SystemVersion.h"
+#include "platform/system/Priority.h"
+#include "platform/system/SystemVersion.h"
 
 #include <QFileInfo>
 #include <QProgressBar>

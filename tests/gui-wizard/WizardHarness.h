@@ -2,7 +2,7 @@
 // end and folder opening, a fake tick count and a temporary folder.
 #pragma once
 
-#include "platform/MessageBox.h"
+#include "platform/system/MessageBox.h"
 #include "wizard/frmMain.h"
 
 #include <gtest/gtest.h>

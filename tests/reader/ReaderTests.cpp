@@ -12,7 +12,7 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/PeResources.h"
+#include "platform/module/PeResources.h"
 #include "tests/support/NeBuilder.h"
 #include "tests/support/Packages.h"
 #include "tests/support/PeBuilder.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/TextCodec.h"
+#include "platform/text/TextCodec.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "platform/Environment.h"
-#include "platform/RegistryStore.h"
-#include "platform/TextCodec.h"
+#include "platform/store/Environment.h"
+#include "platform/store/RegistryStore.h"
+#include "platform/text/TextCodec.h"
 #include "registry/cRegistry.h"
 
 namespace fs = std::filesystem;

@@ -8,9 +8,9 @@
 using namespace std::string_literals;
 
 #include "TempTree.h"
-#include "platform/Drives.h"
-#include "platform/FindFile.h"
-#include "platform/Wildcard.h"
+#include "platform/fs/Drives.h"
+#include "platform/fs/FindFile.h"
+#include "platform/fs/Wildcard.h"
 #include "search/cSearchCore.h"
 
 using platform::PathMatchSpecA;

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "TempTree.h"
-#include "platform/FolderReaders.h"
+#include "platform/fs/FolderReaders.h"
 
 using platform::FolderEntries;
 using platform::FolderReaders;

@@ -13,8 +13,8 @@
 #include <filesystem>
 
 #include "TempTree.h"
-#include "platform/FindFile.h"
-#include "platform/SystemVersion.h"
+#include "platform/fs/FindFile.h"
+#include "platform/system/SystemVersion.h"
 #include "search/cSearchCore.h"
 
 using search::kFalse;

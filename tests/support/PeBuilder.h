@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/PeResources.h"
+#include "platform/module/PeResources.h"
 
 namespace testsupport {
 

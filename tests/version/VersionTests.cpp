@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "controls/cFileVersion.h"
-#include "platform/FileVersionInfo.h"
+#include "platform/module/FileVersionInfo.h"
 #include "tests/support/NeBuilder.h"
 
 namespace {

@@ -1,8 +1,8 @@
-#include "platform/MessageBox.h"
+#include "platform/system/MessageBox.h"
 
 #include <cstdio>
 
-#include "platform/VisibleText.h"
+#include "platform/system/VisibleText.h"
 
 namespace platform {
 

@@ -1,6 +1,6 @@
-#include "platform/RegFile.h"
+#include "platform/store/RegFile.h"
 
-#include "platform/PathUtil.h"
+#include "platform/fs/PathUtil.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "platform/Priority.h"
+#include "platform/system/Priority.h"
 
 #include <sys/resource.h>
 #include <sys/syscall.h>

@@ -1,4 +1,4 @@
-#include "platform/TimeInterval.h"
+#include "platform/text/TimeInterval.h"
 
 #include <cstring>
 #include <ctime>

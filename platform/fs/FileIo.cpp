@@ -1,5 +1,5 @@
-#include "platform/FileIo.h"
-#include "platform/PathUtil.h"
+#include "platform/fs/FileIo.h"
+#include "platform/fs/PathUtil.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -10,9 +10,9 @@
 #include <unordered_map>
 #include <utility>
 
-#include "platform/ByteReader.h"
-#include "platform/ResourceModule.h"
-#include "platform/TextCodec.h"
+#include "platform/text/ByteReader.h"
+#include "platform/module/ResourceModule.h"
+#include "platform/text/TextCodec.h"
 
 namespace platform {
 

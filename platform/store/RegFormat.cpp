@@ -1,8 +1,8 @@
-#include "platform/RegFormat.h"
+#include "platform/store/RegFormat.h"
 
-#include "platform/ByteReader.h"
+#include "platform/text/ByteReader.h"
 
-#include "platform/TextCodec.h"
+#include "platform/text/TextCodec.h"
 
 #include <algorithm>
 #include <cstdio>

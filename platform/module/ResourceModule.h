@@ -14,7 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/PeResources.h"
+#include "platform/module/PeResources.h"
 
 namespace platform {
 

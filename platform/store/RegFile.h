@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/RegFormat.h"
+#include "platform/store/RegFormat.h"
 
 namespace platform {
 

@@ -1,6 +1,6 @@
-#include "platform/RegistryStore.h"
+#include "platform/store/RegistryStore.h"
 
-#include "platform/TextCodec.h"
+#include "platform/text/TextCodec.h"
 
 #include <cstring>
 #include <map>

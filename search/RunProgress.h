@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-namespace platform {
+namespace search {
 
 // value = DirCount / TotalDirs * 50, halves to even; false when TotalDirs is 0.
 bool ProgressValue(int32_t dirCount, int32_t totalDirs, int& value);
@@ -13,4 +13,4 @@ bool ProgressValue(int32_t dirCount, int32_t totalDirs, int& value);
 // less elapsed, 10 s or less remaining).
 bool RemainingEstimate(int32_t totalDirs, int32_t dirCount, int32_t elapsedMs, int32_t& estimateMs);
 
-}  // namespace platform
+}  // namespace search

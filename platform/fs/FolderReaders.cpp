@@ -1,4 +1,4 @@
-#include "platform/FolderReaders.h"
+#include "platform/fs/FolderReaders.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,8 +1,8 @@
-#include "platform/VisibleText.h"
+#include "platform/system/VisibleText.h"
 
 #include <cstdint>
 
-#include "platform/TextCodec.h"
+#include "platform/text/TextCodec.h"
 
 namespace platform {
 

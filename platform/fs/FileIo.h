@@ -14,7 +14,7 @@
 #include <sys/types.h>
 #include <sys/uio.h>
 
-#include "platform/FileError.h"
+#include "platform/fs/FileError.h"
 
 namespace platform {
 

@@ -1,4 +1,4 @@
-#include "platform/Environment.h"
+#include "platform/store/Environment.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,9 +1,9 @@
-#include "platform/FindMemo.h"
+#include "platform/fs/FindMemo.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "platform/FolderReaders.h"
+#include "platform/fs/FolderReaders.h"
 
 namespace platform {
 

@@ -1,4 +1,4 @@
-#include "platform/Drives.h"
+#include "platform/fs/Drives.h"
 
 #include <sys/stat.h>
 #include <sys/sysmacros.h>

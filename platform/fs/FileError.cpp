@@ -1,4 +1,4 @@
-#include "platform/FileError.h"
+#include "platform/fs/FileError.h"
 
 #include <cerrno>
 

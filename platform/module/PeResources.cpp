@@ -1,6 +1,6 @@
-#include "platform/PeResources.h"
+#include "platform/module/PeResources.h"
 
-#include "platform/ByteReader.h"
+#include "platform/text/ByteReader.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,9 +14,9 @@
 #include <memory>
 #include <vector>
 
-#include "platform/FindFile.h"
-#include "platform/ResourceModule.h"
-#include "platform/TextCodec.h"
+#include "platform/fs/FindFile.h"
+#include "platform/module/ResourceModule.h"
+#include "platform/text/TextCodec.h"
 
 namespace platform {
 

@@ -1,4 +1,4 @@
-#include "platform/FileVersionInfo.h"
+#include "platform/module/FileVersionInfo.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/ByteReader.h"
-#include "platform/PeResources.h"
+#include "platform/text/ByteReader.h"
+#include "platform/module/PeResources.h"
 
 namespace platform {
 

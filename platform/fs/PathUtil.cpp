@@ -1,4 +1,4 @@
-#include "platform/PathUtil.h"
+#include "platform/fs/PathUtil.h"
 
 #include <sys/stat.h>
 

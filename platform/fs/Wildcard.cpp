@@ -1,4 +1,4 @@
-#include "platform/Wildcard.h"
+#include "platform/fs/Wildcard.h"
 
 #include <cstddef>
 

@@ -1,4 +1,4 @@
-#include "platform/FindFile.h"
+#include "platform/fs/FindFile.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -20,10 +20,10 @@
 #include <utility>
 #include <vector>
 
-#include "platform/Drives.h"
-#include "platform/FindMemo.h"
-#include "platform/FolderReaders.h"
-#include "platform/Wildcard.h"
+#include "platform/fs/Drives.h"
+#include "platform/fs/FindMemo.h"
+#include "platform/fs/FolderReaders.h"
+#include "platform/fs/Wildcard.h"
 
 namespace platform {
 

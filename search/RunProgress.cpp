@@ -1,8 +1,8 @@
-#include "platform/RunProgress.h"
+#include "search/RunProgress.h"
 
 #include <cmath>
 
-namespace platform {
+namespace search {
 
 bool ProgressValue(int32_t dirCount, int32_t totalDirs, int& value) {
     if (totalDirs <= 0) return false;
@@ -20,4 +20,4 @@ bool RemainingEstimate(int32_t totalDirs, int32_t dirCount, int32_t elapsedMs, i
     return true;
 }
 
-}  // namespace platform
+}  // namespace search

@@ -11,8 +11,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/RegFile.h"
-#include "platform/RegFormat.h"
+#include "platform/store/RegFile.h"
+#include "platform/store/RegFormat.h"
 
 namespace platform {
 
