@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "TempTree.h"
+#include "tests/support/TempTree.h"
 #include "platform/fs/FindFile.h"
 #include "platform/system/SystemVersion.h"
 #include "search/cSearchCore.h"

@@ -7,7 +7,7 @@
 
 using namespace std::string_literals;
 
-#include "TempTree.h"
+#include "tests/support/TempTree.h"
 #include "platform/fs/Drives.h"
 #include "platform/fs/FindFile.h"
 #include "platform/fs/Wildcard.h"

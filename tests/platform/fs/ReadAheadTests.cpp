@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "TempTree.h"
+#include "tests/support/TempTree.h"
 #include "platform/fs/FolderReaders.h"
 
 using platform::FolderEntries;
