@@ -22,7 +22,7 @@ uintptr_t HandleOf(QWidget* w) { return reinterpret_cast<uintptr_t>(w); }
 // A system colour reference (top byte 0x80) becomes the colour it stands for
 // now; any other value is sent as it is.
 uint32_t TranslateColor(uint32_t c) {
-    if ((c & 0xFF000000u) == 0x80000000u) return loomvale::GetSysColor(c & 0xFF);
+    if ((c & 0xFF000000u) == 0x80000000u) return platform::GetSysColor(c & 0xFF);
     return c;
 }
 

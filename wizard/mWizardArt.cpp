@@ -1,6 +1,6 @@
 #include "wizard/mWizardArt.h"
 
-#include "controls/Animate.h"
+#include "platform/qt/Animate.h"
 #include "controls/Light3D.h"
 #include "resources/Resources.h"
 
@@ -20,24 +20,24 @@ QIcon KindIcon(int kind) { return resources::KindIcon(kind); }
 // Two pixels high the 3D line is an etched separator; larger it is a sunken
 // frame that hosts its children inside the edge.
 QWidget* MakeEtchedLine(QWidget* parent) {
-    auto* line = new loomvale::Light3D(parent);
+    auto* line = new Light3D(parent);
     line->SetStyle(true);
     line->setFixedHeight(2);
     return line;
 }
 
 QWidget* MakeSunkenFrame(QWidget* parent) {
-    auto* frame = new loomvale::Light3D(parent);
+    auto* frame = new Light3D(parent);
     frame->SetStyle(true);
     return frame;
 }
 
 namespace {
-loomvale::Animate* AsAnimate(QWidget* w) { return qobject_cast<loomvale::Animate*>(w); }
+platform::Animate* AsAnimate(QWidget* w) { return qobject_cast<platform::Animate*>(w); }
 }  // namespace
 
 QWidget* MakeAnimation(QWidget* parent) {
-    auto* anim = new loomvale::Animate(parent);
+    auto* anim = new platform::Animate(parent);
     // Room for the search clip; its page-coloured background lets the page show through.
     anim->setFixedSize(272, 60);
     anim->SetCenter(true);

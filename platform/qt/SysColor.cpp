@@ -2,7 +2,7 @@
 
 #include <QGuiApplication>
 
-namespace loomvale {
+namespace platform {
 
 bool SysColorRole(uint32_t index, QPalette::ColorRole& role) {
   switch (index) {
@@ -40,4 +40,4 @@ uint32_t GetSysColor(uint32_t index) {
   return uint32_t(c.red()) | (uint32_t(c.green()) << 8) | (uint32_t(c.blue()) << 16);
 }
 
-}  // namespace loomvale
+}  // namespace platform

@@ -6,7 +6,7 @@
 #include <QPalette>
 #include <cstdint>
 
-namespace loomvale {
+namespace platform {
 
 constexpr uint32_t kSysColorFlag = 0x80000000u;
 constexpr uint32_t SysColorRef(uint32_t index) { return kSysColorFlag | index; }
@@ -32,4 +32,4 @@ QColor ResolveColor(uint32_t value, const QPalette& pal);
 // unknown indices), as GetSysColor answers.
 uint32_t GetSysColor(uint32_t index);
 
-}  // namespace loomvale
+}  // namespace platform

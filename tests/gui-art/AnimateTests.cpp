@@ -1,5 +1,5 @@
 // The animation control: plays a clip file at its rate, loops, stops, and shows nothing for a broken clip.
-#include "controls/Animate.h"
+#include "platform/qt/Animate.h"
 #include "resources/Resources.h"
 
 #include <gtest/gtest.h>
@@ -19,7 +19,7 @@ struct AnimateTest : ::testing::Test {
     const QByteArray own = resources::ClipBytes(QStringLiteral("FINDFILES"));
     QTemporaryDir dir;
     QWidget host;
-    loomvale::Animate* anim = new loomvale::Animate(&host);
+    platform::Animate* anim = new platform::Animate(&host);
 
     void SetUp() override {
         host.setPalette(QPalette(parent));
@@ -53,7 +53,7 @@ TEST_F(AnimateTest, DrawsTransparentCentredThenPlaysLoopingAtTheClipsRate) {
     anim->SetTransparent(false);
     const QImage first = anim->CurrentImage();
 
-    QSignalSpy started(anim, &loomvale::Animate::Started), stopped(anim, &loomvale::Animate::Stopped);
+    QSignalSpy started(anim, &platform::Animate::Started), stopped(anim, &platform::Animate::Stopped);
     ASSERT_TRUE(anim->Play());
     EXPECT_TRUE(anim->FrameInterval() == 100 && started.count() == 1) << anim->FrameInterval();
     EXPECT_TRUE(QTest::qWaitFor([&] { return anim->CurrentFrame() >= 2 && anim->CurrentImage() != first; }, 3000));

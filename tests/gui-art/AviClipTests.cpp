@@ -1,12 +1,12 @@
 // The clip reader: its own clip, each frame format, and damaged files refused or drawn inside their bounds.
 #include "AviBuilder.h"
-#include "controls/AviClip.h"
+#include "platform/qt/AviClip.h"
 #include "resources/Resources.h"
 
 #include <gtest/gtest.h>
 
 using namespace avitest;
-using loomvale::AviClip;
+using platform::AviClip;
 using Canvas = std::vector<uint32_t>;
 
 namespace {

@@ -9,7 +9,7 @@
 
 TEST(Light3DPixels, EtchedLineAndFrameInThePalettesColours) {
     const QColor dark(10, 20, 30), light(240, 230, 220), face(100, 110, 120), red(200, 0, 0);
-    loomvale::Light3D l;
+    Light3D l;
     QPalette pal = l.palette();
     pal.setColor(QPalette::Dark, dark);
     pal.setColor(QPalette::Light, light);
@@ -32,7 +32,7 @@ TEST(Light3DPixels, EtchedLineAndFrameInThePalettesColours) {
 }
 
 TEST(Light3DSurface, RunTimeGraphicsGoThroughHdcAndClsClearsThem) {
-    loomvale::Light3D l;
+    Light3D l;
     l.resize(20, 10);
     {
         QPainter p(l.hDC());
@@ -49,8 +49,8 @@ TEST(Light3DSurface, RunTimeGraphicsGoThroughHdcAndClsClearsThem) {
 
 TEST(Light3DSurface, StoredPropertiesSurviveLoadAndSave) {
     const QFont ambient;
-    loomvale::PropertyBag none, stored, saved;
-    loomvale::Light3D fresh, loaded;
+    PropertyBag none, stored, saved;
+    Light3D fresh, loaded;
     fresh.ReadProperties(none, ambient);
     fresh.WriteProperties(saved, ambient);
     EXPECT_TRUE(fresh.Style() && saved.Size() == 0u) << "no \"Style\" key: sunken; defaults are left out";

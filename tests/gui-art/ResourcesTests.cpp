@@ -1,6 +1,6 @@
 // The embedded pictures, kind icons and clip, and the wizard playing the clip during a run.
 #include "../gui-wizard/WizardHarness.h"
-#include "controls/Animate.h"
+#include "platform/qt/Animate.h"
 #include "resources/Resources.h"
 #include "wizard/mWizardArt.h"
 
@@ -45,7 +45,7 @@ TEST_F(WizardTest, PlaysTheClipFromItsTemporaryFileWhileThePageShows) {
     for (int i = 0; i < 3; ++i) Click("cmdNext");
     bool checked = false;
     wizard::frmMain::SetTickSource([&] {
-        auto* anim = form->findChild<loomvale::Animate*>(QStringLiteral("aniAnim"));
+        auto* anim = form->findChild<platform::Animate*>(QStringLiteral("aniAnim"));
         if (!checked && form->CurPage == 5 && anim) {
             checked = true;
             QFile written(QString::fromStdString(form->AnimFile));
@@ -60,7 +60,7 @@ TEST_F(WizardTest, PlaysTheClipFromItsTemporaryFileWhileThePageShows) {
     });
     Click("cmdNext");
     EXPECT_TRUE(checked);
-    EXPECT_FALSE(form->findChild<loomvale::Animate*>(QStringLiteral("aniAnim"))->IsOpen());
+    EXPECT_FALSE(form->findChild<platform::Animate*>(QStringLiteral("aniAnim"))->IsOpen());
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 // display (Qt's xcb platform) and are skipped offscreen.
 #include "WizardHarness.h"
 
-#include "controls/Animate.h"
+#include "platform/qt/Animate.h"
 #include "wizard/mExitRequests.h"
 
 #include <QElapsedTimer>
@@ -69,7 +69,7 @@ public:
     };
     std::map<Phase, Seen> seen;
 
-    PhaseWatch(wizard::frmMain& form, loomvale::Animate& clip) : clip_(clip) {
+    PhaseWatch(wizard::frmMain& form, platform::Animate& clip) : clip_(clip) {
         // The time from the last paint to the phase's end counts as a gap too.
         connect(&form, &wizard::frmMain::RunPhaseChanged, this, [this](Phase p) { Gap(), phase_ = p, sincePaint_.start(); });
         clip.installEventFilter(this);
@@ -94,7 +94,7 @@ private:
     void Gap() {
         if (sincePaint_.isValid()) seen[phase_].longestGap = std::max(seen[phase_].longestGap, sincePaint_.restart());
     }
-    loomvale::Animate& clip_;
+    platform::Animate& clip_;
     QTimer tick_;
     Phase phase_ = Phase::Idle;
     QElapsedTimer sincePaint_;
@@ -102,7 +102,7 @@ private:
 };
 
 TEST_F(LiveWindow, PaintAndTimersAreHandledWhileCountingAndWalking) {
-    PhaseWatch watch(*form, *W<loomvale::Animate>("aniAnim"));
+    PhaseWatch watch(*form, *W<platform::Animate>("aniAnim"));
     SearchTree();
     for (Phase p : {Phase::Counting, Phase::Walking}) {
         const char* name = p == Phase::Counting ? "count" : "walk";
