@@ -1,5 +1,5 @@
 // The embedded pictures, kind icons and clip, and the wizard playing the clip during a run.
-#include "../gui-wizard/WizardHarness.h"
+#include "tests/gui-wizard/WizardHarness.h"
 #include "platform/qt/Animate.h"
 #include "resources/Resources.h"
 #include "wizard/mWizardArt.h"
