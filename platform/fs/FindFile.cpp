@@ -304,7 +304,11 @@ bool FindSession::State::ReadFolder(int fd, Listing& l) {
     if (!buffer) buffer = std::make_unique<char[]>(kBufferSize);
     // A mount point that must not be examined is a folder all the same.
     const auto unexamined = [&](std::string_view name) { return l.watch && Contains(avoid, Join(l.real, name)); };
-    return l.Read(fd, buffer.get(), kBufferSize, unexamined, progress, wholeReads);
+    const auto carryOn = [this] {
+        if (progress) progress();
+        return true;
+    };
+    return l.Read(fd, buffer.get(), kBufferSize, unexamined, carryOn, wholeReads);
 }
 
 std::unique_ptr<Listing> FindSession::State::NewListing() {

@@ -17,8 +17,6 @@ namespace {
 constexpr std::size_t kReaderBuffer = 32 * 1024;
 constexpr int kSpins = 200;
 
-struct Stopped {};
-
 struct LinuxDirent64 {
     uint64_t d_ino;
     int64_t d_off;
@@ -73,7 +71,7 @@ bool FolderNameLess(std::string_view a, std::string_view b) {
 }
 
 bool FolderEntries::Read(int fd, char* buf, std::size_t size, const std::function<bool(std::string_view)>& unexamined,
-                         const std::function<void()>& progress, bool wholeReads) {
+                         const std::function<bool()>& carryOn, bool wholeReads) {
     // The most one entry takes: its header and a name of 255 bytes, aligned.
     constexpr std::size_t kLargestEntry = (offsetof(LinuxDirent64, d_name) + 256 + 7) / 8 * 8;
     for (bool last = false; !last;) {
@@ -101,7 +99,7 @@ bool FolderEntries::Read(int fd, char* buf, std::size_t size, const std::functio
             names.insert(names.end(), d->d_name, d->d_name + len);
             names.push_back('\0');
         }
-        if (progress) progress();
+        if (carryOn && !carryOn()) return false;
     }
     return true;
 }
@@ -144,8 +142,43 @@ struct FolderReaders::Parent {
 };
 
 // Heap order: the parent whose next subfolder comes first in the walk on top.
-bool FolderReaders::Later::operator()(const Parent* a, const Parent* b) const {
+bool FolderReaders::Later::operator()(const std::shared_ptr<Parent>& a, const std::shared_ptr<Parent>& b) const {
     return Compare(a->place, a->NextIndex(), b->place, b->NextIndex()) > 0;
+}
+
+// The parent record of a folder read (its handle fd duplicated): null when
+// it has no subfolders or the handle cannot be had.
+std::shared_ptr<FolderReaders::Parent> FolderReaders::MakeParent(const std::string& folder, int fd,
+                                                                 const FolderEntries& entries, const WalkPlace& place,
+                                                                 int depthLeft) {
+    auto p = std::make_shared<Parent>();
+    for (std::size_t i = 0; i < entries.items.size(); ++i) {
+        const FolderEntries::Item& it = entries.items[i];
+        const std::string_view name = entries.Name(it);
+        if (!it.dir || IsDotEntry(name)) continue;
+        p->subs.emplace_back(static_cast<uint32_t>(p->names.size()), static_cast<uint32_t>(i));
+        p->names.insert(p->names.end(), name.begin(), name.end());
+        p->names.push_back('\0');
+    }
+    if (p->subs.empty()) return nullptr;
+    p->fd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (p->fd < 0) return nullptr;
+    p->folder = folder;
+    p->place = place;
+    p->depthLeft = depthLeft;
+    return p;
+}
+
+void FolderReaders::Push(std::shared_ptr<Parent> parent) {
+    queue_.push_back(std::move(parent));
+    std::push_heap(queue_.begin(), queue_.end(), Later());
+}
+
+// Once the walk has taken half of a full window the readers go on.
+bool FolderReaders::Refill() {
+    if (!full_ || slots_.size() > window_ / 2) return false;
+    full_ = false;
+    return true;
 }
 
 FolderReaders::FolderReaders(unsigned threads, std::size_t window) : window_(std::max<std::size_t>(window, 1)) {
@@ -166,39 +199,19 @@ FolderReaders::~FolderReaders() {
 void FolderReaders::Expect(const std::string& folder, int fd, const FolderEntries& entries, const WalkPlace& place,
                            int depthLeft) {
     if (depthLeft <= 0) return;
-    auto p = std::make_shared<Parent>();
-    for (std::size_t i = 0; i < entries.items.size(); ++i) {
-        const FolderEntries::Item& it = entries.items[i];
-        const std::string_view name = entries.Name(it);
-        if (!it.dir || IsDotEntry(name)) continue;
-        p->subs.emplace_back(static_cast<uint32_t>(p->names.size()), static_cast<uint32_t>(i));
-        p->names.insert(p->names.end(), name.begin(), name.end());
-        p->names.push_back('\0');
-    }
-    if (p->subs.empty()) return;
-    p->fd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    if (p->fd < 0) return;
+    auto p = MakeParent(folder, fd, entries, place, depthLeft);
+    if (!p) return;
     struct stat st {};
     if (::fstat(p->fd, &st) == 0) p->above.emplace_back(st.st_dev, st.st_ino);
-    p->folder = folder;
-    p->place = place;
-    p->depthLeft = depthLeft;
     {
         const std::lock_guard<std::mutex> lock(mutex_);
-        queue_.push_back(std::move(p));
-        std::push_heap(queue_.begin(), queue_.end(),
-                       [](const auto& a, const auto& b) { return Later()(a.get(), b.get()); });
+        Push(std::move(p));
     }
     work_.notify_all();
 }
 
 // Everything before place is behind the walk: given up, and not read.
 bool FolderReaders::DropBehind(const WalkPlace& place) {
-    const auto room = [this] {
-        if (!full_ || slots_.size() > window_ / 2) return false;
-        full_ = false;
-        return true;
-    };
     if (Before(place, behind_)) return false;
     behind_ = place;
     const std::size_t before = slots_.size();
@@ -209,7 +222,7 @@ bool FolderReaders::DropBehind(const WalkPlace& place) {
         else
             ++it;
     }
-    return slots_.size() < before && room();
+    return slots_.size() < before && Refill();
 }
 
 std::unique_ptr<FolderReaders::Reading> FolderReaders::Take(const std::string& folder, const WalkPlace& place,
@@ -223,15 +236,11 @@ std::unique_ptr<FolderReaders::Reading> FolderReaders::Take(const std::string& f
         if (it->second.ready) {
             std::unique_ptr<Reading> r = std::move(it->second.reading);
             slots_.erase(it);
-            if (full_ && slots_.size() <= window_ / 2) {
-                full_ = false;
-                work_.notify_all();
-            }
+            if (Refill()) work_.notify_all();
             return r;
         }
         // A reading nearly done is waited for without sleeping: waking a
         // sleeper costs more than a reading from the cache.
-        bool late = false;
         if (spins++ < kSpins) {
             lock.unlock();
             std::this_thread::yield();
@@ -239,7 +248,7 @@ std::unique_ptr<FolderReaders::Reading> FolderReaders::Take(const std::string& f
             continue;
         }
         ++waiters_;
-        late = done_.wait_for(lock, std::chrono::milliseconds(20)) == std::cv_status::timeout;
+        const bool late = done_.wait_for(lock, std::chrono::milliseconds(20)) == std::cv_status::timeout;
         --waiters_;
         if (late && waiting) {
             lock.unlock();
@@ -250,15 +259,14 @@ std::unique_ptr<FolderReaders::Reading> FolderReaders::Take(const std::string& f
 }
 
 bool FolderReaders::PopJob(std::unique_lock<std::mutex>& lock, std::shared_ptr<Parent>& parent, std::size_t& index) {
-    const auto later = [](const auto& a, const auto& b) { return Later()(a.get(), b.get()); };
     for (;;) {
         if (stop_) return false;
         if (!queue_.empty() && slots_.size() < window_ && !full_) {
-            std::pop_heap(queue_.begin(), queue_.end(), later);
+            std::pop_heap(queue_.begin(), queue_.end(), Later());
             parent = queue_.back();
             index = parent->next++;
             if (parent->next < parent->subs.size())
-                std::push_heap(queue_.begin(), queue_.end(), later);
+                std::push_heap(queue_.begin(), queue_.end(), Later());
             else
                 queue_.pop_back();
             // At or before the walk's place: read by the walk itself, or passed.
@@ -292,37 +300,15 @@ void FolderReaders::Work() {
         bool ok = r->fd >= 0 && ::fstat(r->fd, &r->st) == 0;
         for (const auto& [dev, ino] : parent->above) ok = ok && !(dev == r->st.st_dev && ino == r->st.st_ino);
         // A stopped walk does not wait for the rest of a large folder.
-        const auto stopped = [this] {
-            if (cancelled_.load(std::memory_order_relaxed)) throw Stopped{};
-        };
-        try {
-            ok = ok && r->entries.Read(r->fd, buffer.data(), buffer.size(), nullptr, stopped);
-        } catch (const Stopped&) {
-            ok = false;
-        }
+        const auto carryOn = [this] { return !cancelled_.load(std::memory_order_relaxed); };
+        ok = ok && r->entries.Read(r->fd, buffer.data(), buffer.size(), nullptr, carryOn);
         std::shared_ptr<Parent> child;
         if (ok) {
             r->entries.Sort();
-            if (parent->depthLeft > 1) {
-                child = std::make_shared<Parent>();
-                for (std::size_t i = 0; i < r->entries.items.size(); ++i) {
-                    const FolderEntries::Item& it = r->entries.items[i];
-                    const std::string_view n = r->entries.Name(it);
-                    if (!it.dir || IsDotEntry(n)) continue;
-                    child->subs.emplace_back(static_cast<uint32_t>(child->names.size()), static_cast<uint32_t>(i));
-                    child->names.insert(child->names.end(), n.begin(), n.end());
-                    child->names.push_back('\0');
-                }
-                if (!child->subs.empty()) child->fd = ::fcntl(r->fd, F_DUPFD_CLOEXEC, 0);
-                if (child->fd >= 0) {
-                    child->folder = folder;
-                    child->place = r->place;
-                    child->depthLeft = parent->depthLeft - 1;
-                    child->above = parent->above;
-                    child->above.emplace_back(r->st.st_dev, r->st.st_ino);
-                } else {
-                    child.reset();
-                }
+            if (parent->depthLeft > 1) child = MakeParent(folder, r->fd, r->entries, r->place, parent->depthLeft - 1);
+            if (child) {
+                child->above = parent->above;
+                child->above.emplace_back(r->st.st_dev, r->st.st_ino);
             }
         }
         parent.reset();
@@ -333,15 +319,13 @@ void FolderReaders::Work() {
             slots_.erase(slot);  // the walk reads it itself, or has passed it
         } else {
             slot->second.ready = true;
-            if (child) {
-                queue_.push_back(std::move(child));
-                std::push_heap(queue_.begin(), queue_.end(),
-                               [](const auto& a, const auto& b) { return Later()(a.get(), b.get()); });
-            }
             slot->second.reading = std::move(r);
+            if (child) {
+                Push(std::move(child));
+                work_.notify_one();  // another reader may take the new subfolders
+            }
         }
         if (waiters_ > 0) done_.notify_all();
-        if (child) work_.notify_one();
     }
 }
 

@@ -44,12 +44,13 @@ struct FolderEntries {
     }
     // Reads every entry of the open folder fd through buffer. An entry whose
     // type the file system does not give is examined, unless unexamined(name)
-    // says it must not be (it then counts as a folder). progress, when set,
-    // runs after each block. wholeReads: the file system fills the buffer
-    // as far as the folder's entries go, so a reading that leaves room for
-    // another entry is the last. False on a read error.
+    // says it must not be (it then counts as a folder). carryOn, when set,
+    // runs after each block; false from it stops the reading. wholeReads: the
+    // file system fills the buffer as far as the folder's entries go, so a
+    // reading that leaves room for another entry is the last. False on a
+    // read error or when stopped.
     bool Read(int fd, char* buffer, std::size_t size, const std::function<bool(std::string_view)>& unexamined,
-              const std::function<void()>& progress, bool wholeReads = false);
+              const std::function<bool()>& carryOn, bool wholeReads = false);
     // Name order: "." and ".." first, then case-insensitively (upper-case,
     // as NTFS sorts), ties by bytes.
     void Sort();
@@ -97,8 +98,12 @@ public:
 private:
     struct Parent;
     struct Later {
-        bool operator()(const Parent* a, const Parent* b) const;
+        bool operator()(const std::shared_ptr<Parent>& a, const std::shared_ptr<Parent>& b) const;
     };
+    static std::shared_ptr<Parent> MakeParent(const std::string& folder, int fd, const FolderEntries& entries,
+                                              const WalkPlace& place, int depthLeft);
+    void Push(std::shared_ptr<Parent> parent);
+    bool Refill();
     void Work();
     bool DropBehind(const WalkPlace& place);
     bool PopJob(std::unique_lock<std::mutex>& lock, std::shared_ptr<Parent>& parent, std::size_t& index);
