@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <map>
@@ -74,6 +75,15 @@ public:
         if (!n) return Fail(EBADF);
         n->data.resize(static_cast<std::size_t>(size));
         return 0;
+    }
+    ssize_t Pread(int fd, void* buf, size_t count, off_t at) override {
+        Node* n = FileOf(fd);
+        if (!n) return Fail(EBADF);
+        if (at < 0) return Fail(EINVAL);
+        const std::size_t from = std::min(n->data.size(), static_cast<std::size_t>(at));
+        const std::size_t got = std::min(count, n->data.size() - from);
+        n->data.copy(static_cast<char*>(buf), got, from);
+        return static_cast<ssize_t>(got);
     }
     int Unlink(const char* path) override {
         auto it = nodes_.find(std::string_view(path));

@@ -27,6 +27,7 @@ public:
     int Close(int fd) override { return ::close(fd); }
     int Fstat(int fd, struct stat* st) override { return ::fstat(fd, st); }
     int Ftruncate(int fd, off_t size) override { return ::ftruncate(fd, size); }
+    ssize_t Pread(int fd, void* buf, size_t count, off_t at) override { return ::pread(fd, buf, count, at); }
     int Unlink(const char* path) override { return ::unlink(path); }
     int Stat(const char* path, struct stat* st, bool follow) override {
         return follow ? ::stat(path, st) : ::lstat(path, st);
@@ -210,7 +211,7 @@ FileError AppendLine(const std::string& path, std::string_view text) {
     // a device or a link is refused below.
     int fd;
     do {
-        fd = g_fs->Open(path.c_str(), O_CREAT | O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
+        fd = g_fs->Open(path.c_str(), O_CREAT | O_RDWR | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return Err(errno == ELOOP || errno == ENXIO ? EISDIR : errno);
     struct stat st {};
@@ -219,8 +220,20 @@ FileError AppendLine(const std::string& path, std::string_view text) {
         g_fs->Close(fd);
         return Err(EISDIR);
     }
-    const std::span<const uint8_t> one(reinterpret_cast<const uint8_t*>(text.data()), text.size());
-    FileError e = WritePieces(fd, std::span(&one, 1), path);
+    // A killed run can leave its last line torn (a write stops at a page
+    // boundary when the process dies); end that line so this one stands alone.
+    std::string_view lead;
+    if (st.st_size > 0) {
+        char tail[2] = {};
+        const off_t at = st.st_size >= 2 ? st.st_size - 2 : 0;
+        const ssize_t want = st.st_size - at;
+        if (g_fs->Pread(fd, tail, static_cast<size_t>(want), at) == want && std::string_view(tail, 2) != "\r\n")
+            lead = tail[want - 1] == '\r' ? "\n" : "\r\n";
+    }
+    const std::span<const uint8_t> pieces[] = {
+        {reinterpret_cast<const uint8_t*>(lead.data()), lead.size()},
+        {reinterpret_cast<const uint8_t*>(text.data()), text.size()}};
+    FileError e = WritePieces(fd, pieces, path);
     if (e.number) {
         // Take back a partial line so the index stays one line per resource.
         if (g_fs->Ftruncate(fd, st.st_size) != 0) { /* nothing more can be done */ }

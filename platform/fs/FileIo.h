@@ -97,6 +97,7 @@ public:
     virtual int Close(int fd) = 0;
     virtual int Fstat(int fd, struct stat* st) = 0;
     virtual int Ftruncate(int fd, off_t size) = 0;
+    virtual ssize_t Pread(int fd, void* buf, size_t count, off_t at) = 0;
     virtual int Unlink(const char* path) = 0;
     virtual int Stat(const char* path, struct stat* st, bool follow) = 0;
     // Names the unnamed file open as fd (opened with O_TMPFILE); EEXIST when

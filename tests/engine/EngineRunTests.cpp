@@ -369,6 +369,7 @@ TEST_F(RunTest, FilesAppearWholeWhereThereAreNoUnnamedFiles) {
         int Close(int fd) override { return ::close(fd); }
         int Fstat(int fd, struct stat* st) override { return ::fstat(fd, st); }
         int Ftruncate(int fd, off_t size) override { return ::ftruncate(fd, size); }
+        ssize_t Pread(int fd, void* b, size_t n, off_t at) override { return ::pread(fd, b, n, at); }
         int Unlink(const char* p) override { return ::unlink(p); }
         int Stat(const char* p, struct stat* st, bool follow) override { return follow ? ::stat(p, st) : ::lstat(p, st); }
         int LinkUnnamed(int, const char*) override { return errno = EBADF, -1; }
@@ -403,6 +404,13 @@ TEST_F(RunTest, FileIoSurvivesShortWritesAndTakesBackHalfLines) {
     });
     EXPECT_EQ(platform::AppendLine(idx, "two\r\n").number, 61);
     EXPECT_EQ(ReadText(idx), "one\r\n");
+    // A line torn by a killed run is ended before the next one.
+    platform::SetFileFaultHook(nullptr);
+    for (const auto& [torn, healed] : {std::pair{"one\r\ntw", "one\r\ntw\r\n"}, {"one\r\ntwo\r", "one\r\ntwo\r\n"}, {"o", "o\r\n"}}) {
+        { std::ofstream(idx, std::ios::binary | std::ios::trunc) << torn; }
+        EXPECT_EQ(platform::AppendLine(idx, "three\r\n").number, 0);
+        EXPECT_EQ(ReadText(idx), std::string(healed) + "three\r\n");
+    }
 }
 
 }  // namespace
