@@ -15,7 +15,7 @@
 #include "platform/fs/PathUtil.h"
 #include "search/RunProgress.h"
 #include "platform/text/TimeInterval.h"
-#include "platform/system/VisibleText.h"
+#include "platform/text/VisibleText.h"
 
 namespace cli {
 

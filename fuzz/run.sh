@@ -32,7 +32,7 @@ clips=$(mktemp -d -p "$tmp")
 stores=$(mktemp -d -p "$tmp")
 trap 'rm -rf "$corpus" "$work" "$clips" "$stores"' EXIT
 cp "$here"/resources/art/*.avi "$clips"/ 2>/dev/null || true
-cp "$here"/tests/registry/data/*.reg "$stores"/ 2>/dev/null || true
+cp "$here"/tests/platform/store/data/*.reg "$stores"/ 2>/dev/null || true
 
 status=0
 run() {  # target seconds corpus [max_len]

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "platform/system/VisibleText.h"
+#include "platform/text/VisibleText.h"
 
 namespace platform {
 

@@ -4,48 +4,8 @@
 #include <string>
 
 #include "cli/CliRun.h"
-#include "platform/text/TimeInterval.h"
-#include "platform/system/VisibleText.h"
-
-using namespace std::string_literals;
 
 namespace {
-
-// What the batch command prints of a name: controls escaped, bytes that are
-// not UTF-8 shown by value, everything else kept.
-TEST(VisibleText, ControlsAndBrokenUtf8Escaped) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"dir/\xc3\xa9t\xc3\xa9 \xe2\x82\xac.dll", "dir/\xc3\xa9t\xc3\xa9 \xe2\x82\xac.dll"},
-        {"a\nb\tc\rd\a\b\v\f", "a\\nb\\tc\\rd\\a\\b\\v\\f"},
-        {"\x1b[31mred", "\\x1b[31mred"},
-        {"nul\0x"s, "nul\\x00x"},
-        {"del\x7f", "del\\x7f"},
-        {"c1 \xc2\x9b" "2J", "c1 \\u009b2J"},
-        {"lone \x9b byte", "lone \\x9b byte"},
-        {"overlong \xc0\xaf", "overlong \\xc0\\xaf"},
-        {"surrogate \xed\xa0\x80", "surrogate \\xed\\xa0\\x80"},
-        {"beyond \xf4\x90\x80\x80", "beyond \\xf4\\x90\\x80\\x80"},
-        {"cut \xe2\x82", "cut \\xe2\\x82"},
-        {"\xf0\x9f\x98\x80 back\\slash", "\xf0\x9f\x98\x80 back\\slash"},
-    };
-    for (const auto& [in, out] : cases) EXPECT_EQ(platform::VisibleText(in), out) << out;
-}
-
-TEST(TimeInterval, SignificantDigitsAcrossTheFields) {
-    const struct { uint32_t ms; int digits; const char* text; } rows[] = {
-        {34000, 3, "34 sec"}, {90000, 3, "1 min 30 sec"}, {74000, 2, "1 min 10 sec"} /* cut, not rounded */,
-        {74000, 1, "1 min"}, {3600000 + 23 * 60000 + 45000, 3, "1 hr 23 min"},
-        {3600000 + 2 * 60000 + 45000, 3, "1 hr 2 min 40 sec"}, {3605000, 3, "1 hr 5 sec"} /* no zero minutes */,
-        {59600, 3, "1 min"} /* whole seconds first */, {499, 3, "0 sec"},
-        {0xFFFFFFFFu, 3, "1190 hr"} /* 1193 hours, three digits kept */, {34000, 0, ""},
-    };
-    for (const auto& r : rows) EXPECT_EQ(platform::TimeIntervalText(r.ms, r.digits), r.text) << r.ms << " ms, " << r.digits;
-
-    char buf[5];
-    EXPECT_EQ(platform::StrFromTimeIntervalA(buf, sizeof buf, 90000, 3), 4);
-    EXPECT_STREQ(buf, "1 mi");
-    EXPECT_EQ(platform::StrFromTimeIntervalA(buf, 0, 90000, 3), 0);
-}
 
 // The progress line written into a temporary file.
 class Progress : public ::testing::Test {

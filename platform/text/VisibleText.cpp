@@ -1,4 +1,4 @@
-#include "platform/system/VisibleText.h"
+#include "platform/text/VisibleText.h"
 
 #include <cstdint>
 
