@@ -42,6 +42,16 @@ const std::vector<OptionRow>& Table() {
              o.allDrives = true;
              return true;
          }},
+        {"--png", nullptr, "also write each image of every bitmap, icon and cursor as a PNG file",
+         [](CliOptions& o, const std::string&, std::string&) {
+             o.png = true;
+             return true;
+         }},
+        {"--gallery", nullptr, "write a gallery page (index.html) of everything in the destination",
+         [](CliOptions& o, const std::string&, std::string&) {
+             o.gallery = true;
+             return true;
+         }},
         {"--quiet", nullptr, "no progress on standard error",
          [](CliOptions& o, const std::string&, std::string&) {
              o.quiet = true;
@@ -162,8 +172,9 @@ const char* TypeName(int kind) { return kind >= 0 && kind < engine::kResKindCoun
 
 std::string UsageText() {
     std::string text =
-        "Usage: loomvale-extract --dest DIR [--types LIST] [--mask MASK] [--no-subfolders] [--quiet] PATH...\n"
-        "       loomvale-extract --dest DIR [--types LIST] [--mask MASK] [--quiet] --all-drives\n"
+        "Usage: loomvale-extract --dest DIR [--types LIST] [--mask MASK] [--no-subfolders] [--png] [--gallery]\n"
+        "                        [--quiet] PATH...\n"
+        "       loomvale-extract --dest DIR [--types LIST] [--mask MASK] [--png] [--gallery] [--quiet] --all-drives\n"
         "       loomvale-extract --version-info FILE...\n"
         "Saves the resources of Windows program files, one folder per kind. A PATH\n"
         "that is a folder is searched for the files that match the mask, with its\n"

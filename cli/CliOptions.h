@@ -21,6 +21,8 @@ struct CliOptions {
     std::string mask = kDefaultMask; // --mask MASK: the files a folder search takes
     bool noSubfolders = false;      // --no-subfolders
     bool allDrives = false;         // --all-drives: every fixed drive instead of PATHs
+    bool png = false;               // --png: every image also as a PNG file
+    bool gallery = false;           // --gallery: index.html showing everything in the destination
     std::vector<std::string> files; // PATH...: program files and folders
 };
 

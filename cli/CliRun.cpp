@@ -15,6 +15,7 @@
 #include "platform/fs/PathUtil.h"
 #include "search/RunProgress.h"
 #include "platform/text/TimeInterval.h"
+#include "engine/GalleryPage.h"
 #include "platform/text/VisibleText.h"
 
 namespace cli {
@@ -219,6 +220,31 @@ void PrintSummary(const ExtractRun& run, std::FILE* out) {
         if (run.types[k]) std::fprintf(out, "%s: %ld\n", engine::kKinds[k].label, run.owner.counts[k]);
 }
 
+bool ReportPngs(std::FILE* out) {
+    const engine::PngTally& pngs = engine::PngImagesTally();
+    std::fprintf(out, "PNG images: %llu\n", static_cast<unsigned long long>(pngs.written));
+    if (pngs.missed == 0) return true;
+    std::fprintf(stderr, "loomvale-extract: %llu %s could not be decoded and %s no PNG file:\n",
+                 static_cast<unsigned long long>(pngs.missed), pngs.missed == 1 ? "image" : "images",
+                 pngs.missed == 1 ? "has" : "have");
+    for (const auto& f : pngs.missedIn) std::fprintf(stderr, "  %s\n", platform::VisibleText(f).c_str());
+    if (pngs.missedIn.size() == 100) std::fprintf(stderr, "  ...\n");
+    return false;
+}
+
+bool WriteGallery(const std::string& dest, std::FILE* out) {
+    engine::GalleryPage page;
+    const platform::FileError e = engine::WriteGalleryPage(dest, page);
+    if (e.number) {
+        std::fprintf(stderr, "loomvale-extract: the gallery page could not be written in %s: %s\n",
+                     platform::VisibleText(dest).c_str(), platform::VisibleText(e.description).c_str());
+        return false;
+    }
+    std::fprintf(out, "Gallery page: %s (%zu %s)\n", platform::VisibleText(page.path).c_str(), page.items,
+                 page.items == 1 ? "resource" : "resources");
+    return true;
+}
+
 int PrintVersionInfo(const std::vector<std::string>& files, std::FILE* out) {
     int status = 0;
     for (const auto& f : files) {
@@ -259,6 +285,7 @@ int RunExtractCommand(int argc, char** argv) {
     static platform::StderrMessageBox box;
     platform::SetMessageBoxService(&box);
 
+    engine::SetPngImages(opts.png);
     ExtractRun run;
     run.dest = opts.dest;
     run.types = opts.types;
@@ -344,7 +371,10 @@ int RunExtractCommand(int argc, char** argv) {
     if (Interrupted()) std::fprintf(stderr, "loomvale-extract: interrupted\n");
     PrintSummary(run, stdout);
     if (Interrupted()) return 128 + InterruptSignal();
-    return run.writeErrors || run.filesMissing || run.filesUnreadable || run.foldersSkipped ? 1 : 0;
+    bool failed = run.writeErrors || run.filesMissing || run.filesUnreadable || run.foldersSkipped;
+    if (opts.png) failed |= !ReportPngs(stdout);
+    if (opts.gallery) failed |= !WriteGallery(opts.dest, stdout);
+    return failed ? 1 : 0;
 }
 
 }  // namespace cli

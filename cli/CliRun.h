@@ -110,6 +110,13 @@ void SetInterrupted(bool on);  // for tests
 // One line per selected kind, in kind order: "Icon: 3".
 void PrintSummary(const ExtractRun& run, std::FILE* out);
 
+// "PNG images: N"; the images that could not be decoded go to stderr, with
+// the first files holding them. False when there were some.
+bool ReportPngs(std::FILE* out);
+// Writes the gallery page into dest and names it ("Gallery page: PATH (N
+// resources)"); false, said on stderr, when it could not be written.
+bool WriteGallery(const std::string& dest, std::FILE* out);
+
 // "FILE: 1.2.3.4" per file, or "FILE: no version information". Returns 0
 // when every file had one, else 1.
 int PrintVersionInfo(const std::vector<std::string>& files, std::FILE* out);

@@ -45,6 +45,8 @@ struct EngineState {
     uint64_t OutputLimit = kMinOutputLimit;  // what one resource may make us write
     std::unordered_map<std::string, FolderNames> Names;  // by folder, for the whole run
     std::size_t RememberedNames = 0;                     // names kept in Names
+    bool PngImages = false;       // each image also as a PNG (SetPngImages)
+    PngTally Pngs;
 };
 EngineState& State();
 
@@ -93,6 +95,10 @@ std::string MakeOutputPath(int Kind, std::string NameText);
 // candidate that is not a file or folder, or when the name cannot be looked
 // at (the folder missing or unreadable, a name too long).
 std::string FindOutputPath(int Kind, std::string NameText, platform::FileError& problem);
+// A free path in folder for a file named whole + ext, by the same rule: " (2)",
+// " (3)" ... before the extension when the name is taken.
+std::string FindFreePath(const std::string& folder, const std::string& whole, const std::string& ext,
+                         platform::FileError& problem);
 // After our own write into folder: its new time is ours, not a change.
 void NoteOwnWrite(const std::string& folder);
 // Appends the resource's line to the index of the folder holding Path.
@@ -108,6 +114,13 @@ void CleanFileName(std::string& Text);
 std::string StripExtension(std::string_view Text);
 std::string GetExtension(std::string_view Text);
 std::string GetFolderPath(std::string_view Path);
+
+// ---- PNG images (PngWriters.cpp) ---------------------------------------------
+
+// Writes each image of the bitmap, icon or cursor file at Path as a PNG
+// file beside it, with its index line; a write error is recorded and shown
+// as the other writers' are.
+void WritePngImages(const std::string& Path, int Kind, const std::string& NameText);
 
 // ---- Writers (ResourceWriters.cpp, GroupWriters.cpp) -------------------------
 // True when a complete file was written and named; false with LastError 0

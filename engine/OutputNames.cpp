@@ -116,11 +116,9 @@ std::string MakeOutputPath(int Kind, std::string NameText) {
 }
 
 std::string FindOutputPath(int kind, std::string NameText, FileError& problem) {
-    problem = {};
     CleanFileName(NameText);
     const std::string file = platform::PathFindFileNameA(State().SourceFile);
     const bool html = kind == RES_HTML;
-    const std::string folder = State().DestFolder + kKinds[kind].folder;
     std::string stem = html ? StripExtension(NameText) : std::string();
     std::string ext = html ? GetExtension(NameText) : std::string(kKinds[kind].extension);
     if (ext.size() > 32) {
@@ -128,7 +126,12 @@ std::string FindOutputPath(int kind, std::string NameText, FileError& problem) {
         stem = NameText;
         ext.clear();
     }
-    const std::string whole = html ? file + " - " + stem : file;
+    return FindFreePath(State().DestFolder + kKinds[kind].folder, html ? file + " - " + stem : file, ext, problem);
+}
+
+std::string FindFreePath(const std::string& folder, const std::string& whole, const std::string& ext,
+                         FileError& problem) {
+    problem = {};
     FolderNames* names = NamesOf(folder);
     unsigned* remembered = nullptr;
     if (names) {

@@ -47,6 +47,13 @@ EngineState& State() { return g_state; }
 
 int LastReadError() { return g_state.ReadError; }
 
+void SetPngImages(bool on) {
+    g_state.PngImages = on;
+    g_state.Pngs = {};
+}
+
+const PngTally& PngImagesTally() { return g_state.Pngs; }
+
 int KindOfType(const ResId& type) {
     for (int k = 0; k < kResKindCount; ++k) {
         const KindInfo& info = kKinds[k];
@@ -183,7 +190,11 @@ bool SaveResource(HMODULE hModule, int Kind, const ResId& Name) {
                     break;
                 e = WriteIndexEntry(path, Kind, NameText);
             }
-            if (!e.number) return true;
+            if (!e.number) {
+                if (g_state.PngImages && (Kind == RES_BITMAP || Kind == RES_ICON || Kind == RES_CURSOR))
+                    WritePngImages(path, Kind, NameText);
+                return true;
+            }
             RecordError(e, GetFolderPath(path) + platform::kPathSep + kIndexFileName);
             const bool removed = RemoveUnlistedFile(path, g_state.LastErrorDescription);
             if (!removed || e.number != platform::kErrDiskFull) ShowWriteError();

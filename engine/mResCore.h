@@ -6,7 +6,9 @@
 // not start a scan from inside ResFound.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/ResTypes.h"
 
@@ -22,6 +24,17 @@ bool ExtractResources(std::string& FilePath, const ResTypes& Types, IResOwner* O
 
 // errno of the last scan's program file when it could not be opened or read; 0 otherwise.
 int LastReadError();
+
+// With on, each image of every bitmap, icon and cursor written is also
+// written as a PNG file beside it ("<file> 32x32.png"), listed in the same
+// index. The tally counts from here.
+void SetPngImages(bool on);
+struct PngTally {
+    uint64_t written = 0;
+    uint64_t missed = 0;               // images that could not be decoded
+    std::vector<std::string> missedIn;  // the files holding them, the first 100
+};
+const PngTally& PngImagesTally();
 
 // The disk-full prompt.
 inline constexpr const char* kDiskFullPrompt = "The drive is full.\r\nPlease free some space on the drive.";

@@ -242,6 +242,28 @@ FileError AppendLine(const std::string& path, std::string_view text) {
     return e.number ? e : c;
 }
 
+FileError ReadWholeFile(const std::string& path, std::size_t max, std::vector<uint8_t>& out, bool head) {
+    out.clear();
+    int fd;
+    do {
+        fd = g_fs->Open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return Err(errno == ELOOP || errno == ENXIO ? EISDIR : errno);
+    struct stat st {};
+    int err = g_fs->Fstat(fd, &st) != 0 ? errno : !S_ISREG(st.st_mode) ? EISDIR : 0;
+    if (!err && !head && static_cast<uint64_t>(st.st_size) > max) err = EFBIG;
+    if (!err) out.resize(static_cast<std::size_t>(std::min<uint64_t>(static_cast<uint64_t>(st.st_size), max)));
+    for (std::size_t got = 0; !err && got < out.size();) {
+        const ssize_t n = g_fs->Pread(fd, out.data() + got, out.size() - got, static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) err = n < 0 ? errno : EIO;  // shorter than it said: changed under us
+        else got += static_cast<std::size_t>(n);
+    }
+    g_fs->Close(fd);
+    if (err) out.clear();
+    return err ? Err(err) : FileError{};
+}
+
 FileError DeleteFile(const std::string& path) {
     if (const FaultDecision fault = Ask(FileOp::Delete, path); fault.err) return Err(fault.err);
     if (g_fs->Unlink(path.c_str()) != 0) return Err(errno);

@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -74,6 +75,10 @@ FileError WriteNewFile(const std::string& path, std::span<const uint8_t> data, b
 // not be written whole is taken back, so the file never holds half a line.
 FileError AppendLine(const std::string& path, std::string_view text);
 
+// Reads a whole regular file of at most max bytes into out (links are not
+// followed); a larger file is an error (EFBIG), or with head set, its first
+// max bytes are read.
+FileError ReadWholeFile(const std::string& path, std::size_t max, std::vector<uint8_t>& out, bool head = false);
 FileError DeleteFile(const std::string& path);
 
 // What stands at an output name: nothing, a file or folder (the name is
