@@ -206,13 +206,22 @@ std::string Thumbnail(const Item& item, int kind, const std::string& folder) {
         for (const Size& s : item.sizes)
             if (std::max(s.w, s.h) <= kThumb) size = s;
     }
-    // Shown at most at the thumbnail's size, its shape kept.
-    const uint32_t side = std::max({size.w, size.h, 1u});
-    const uint32_t w = side > kThumb ? std::max(1u, size.w * kThumb / side) : std::max(size.w, 1u);
-    const uint32_t h = side > kThumb ? std::max(1u, size.h * kThumb / side) : std::max(size.h, 1u);
+    // Fitted to the thumbnail's size, its shape kept; a small picture is
+    // enlarged by a whole factor, so its pixels stay sharp.
+    const uint64_t side = std::max({size.w, size.h, 1u});
+    const uint64_t w = side > kThumb ? std::max<uint64_t>(1, size.w * kThumb / side) : std::max(size.w, 1u) * (kThumb / side);
+    const uint64_t h = side > kThumb ? std::max<uint64_t>(1, size.h * kThumb / side) : std::max(size.h, 1u) * (kThumb / side);
     const std::string alt = std::string(kKinds[kind].label) + " " + item.name;
     return "<img src=\"" + Url(folder, best ? best->file : item.file) + "\" width=\"" + std::to_string(w) +
            "\" height=\"" + std::to_string(h) + "\" loading=\"lazy\" decoding=\"async\" alt=\"" + Html(alt) + "\">";
+}
+
+// A PNG's link text: what its name adds to its file's ("48x48 8-bit"), or its size.
+std::string PngLabel(const Item& item, const Png& png) {
+    const std::string stem = item.file.substr(0, item.file.rfind('.')) + " ";
+    if (png.file.starts_with(stem) && png.file.ends_with(".png") && png.file.size() > stem.size() + 4)
+        return png.file.substr(stem.size(), png.file.size() - stem.size() - 4);
+    return SizeText(png.size);
 }
 
 void AppendItem(std::string& out, const Item& item, int kind, const std::string& folder) {
@@ -227,7 +236,7 @@ void AppendItem(std::string& out, const Item& item, int kind, const std::string&
     if (!sizes.empty()) out += "<br><small>" + sizes + "</small>";
     if (!item.pngs.empty()) {
         out += "<br><small>PNG:";
-        for (const Png& p : item.pngs) out += " <a href=\"" + Url(folder, p.file) + "\">" + SizeText(p.size) + "</a>";
+        for (const Png& p : item.pngs) out += " <a href=\"" + Url(folder, p.file) + "\">" + Html(PngLabel(item, p)) + "</a>";
         out += "</small>";
     }
     out += "</figcaption></figure>\n";
@@ -240,15 +249,17 @@ header{position:sticky;top:0;padding:.8em 0;background:Canvas;border-bottom:1px 
 h1{font-size:1.3em;margin:0 0 .4em}
 input[type=search]{font:inherit;width:min(32em,100%);padding:.3em .5em}
 h2{font-size:1.15em;margin:1.2em 0 .4em}
-details{margin:.3em 0;content-visibility:auto;contain-intrinsic-size:auto 200px}
+details{display:inline-block;vertical-align:top;max-width:100%;margin:.3em 1.2em .3em 0}
 summary{cursor:pointer;padding:.2em 0;overflow-wrap:anywhere}
+section{scroll-margin-top:6em}
 .grid{display:flex;flex-wrap:wrap;gap:.6em;margin:.4em 0 0}
 figure{margin:0;width:9.5em;padding:.4em;border:1px solid color-mix(in srgb,GrayText 40%,transparent);border-radius:4px}
 .thumb{display:flex;align-items:center;justify-content:center;height:68px;
   background:repeating-conic-gradient(#8882 0 25%,transparent 0 50%) 0 0/12px 12px}
-.thumb img{image-rendering:pixelated;max-width:64px;max-height:64px}
+.thumb img{image-rendering:pixelated}
 .thumb span{font-size:.85em;color:GrayText}
 figcaption{margin-top:.3em;font-size:.9em;overflow-wrap:anywhere}
+figcaption a{white-space:nowrap}
 [hidden]{display:none!important}
 )";
 
@@ -291,7 +302,10 @@ std::string GalleryHtml(const std::string& destFolder, std::size_t& items) {
         items += count;
         body += "<section><h2>" + Html(kKinds[kind].folder) + " (" + std::to_string(count) + ")</h2>\n";
         for (const Program& program : programs) {
-            body += "<details open><summary>" + Html(program.source) + " (<span class=\"count\">" +
+            // The program's own name; the whole path when the pointer rests on it.
+            const std::size_t cut = program.source.find_last_of("/\\") + 1;
+            body += "<details open><summary title=\"" + Html(program.source) + "\"><b>" +
+                    Html(program.source.substr(cut)) + "</b> (<span class=\"count\">" +
                     std::to_string(program.items.size()) + "</span>)</summary><div class=\"grid\">\n";
             for (const Item& item : program.items) AppendItem(body, item, kind, kKinds[kind].folder);
             body += "</div></details>\n";

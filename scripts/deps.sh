@@ -9,7 +9,7 @@ run_pkgs=(cmake ninja-build g++ qt6-base-dev qt6-qpa-plugins libpng-dev)
 test_pkgs=("${run_pkgs[@]}" googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev
   binutils-mingw-w64-i686 imagemagick python3-pil icoutils libwine fonts-wine
   xvfb xauth openbox x11-utils xdotool x11-apps weston qt6-wayland
-  python3-pyatspi at-spi2-core dbus-daemon dbus-bin fd-find chromium
+  python3-pyatspi at-spi2-core dbus-daemon dbus-bin fd-find chromium tidy
   desktop-file-utils appstream man-db bash-completion build-essential debhelper dpkg-dev fakeroot lintian)
 
 case "${1:-run}" in

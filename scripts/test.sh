@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the suite in build/ (the window tests also on
-# Xvfb, the desktop tests on weston, a walk through the accessibility tree),
+# Xvfb, the desktop tests on weston, a walk through the accessibility tree,
+# the PNG images and the gallery page in Chromium),
 # the same suite under AddressSanitizer and UndefinedBehaviorSanitizer in
 # build-asan/, and the fuzzers for a bounded time in build-fuzz/.
 set -euo pipefail
@@ -35,6 +36,8 @@ bash scripts/xvfb-tests.sh build || status=1
 bash scripts/wayland-tests.sh build || status=1
 # And through the accessibility tree, as a screen reader drives it.
 bash scripts/atspi-tests.sh build || status=1
+# The PNG images against an independent decoder, the gallery page in Chromium.
+bash scripts/gallery-tests.sh build || status=1
 
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLOOMVALE_SANITIZE=ON -DLOOMVALE_FUZZ=OFF \
   -DLOOMVALE_GUI=ON -DLOOMVALE_TESTS=ON -DLOOMVALE_BENCH=OFF
