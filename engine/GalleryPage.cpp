@@ -84,7 +84,7 @@ std::string Url(std::string_view folder, std::string_view file) {
     const std::string path = std::string(folder) + "/" + std::string(file);
     for (const unsigned char c : path) {
         const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-        if (plain || c == '-' || c == '.' || c == '_' || c == '~' || c == '/') {
+        if (plain || c == '-' || c == '.' || c == '_' || c == '~' || c == '/' || c == '(' || c == ')' || c == ',') {
             out += static_cast<char>(c);
         } else {
             out += '%';
@@ -213,7 +213,7 @@ std::string Thumbnail(const Item& item, int kind, const std::string& folder) {
     const uint64_t h = side > kThumb ? std::max<uint64_t>(1, size.h * kThumb / side) : std::max(size.h, 1u) * (kThumb / side);
     const std::string alt = std::string(kKinds[kind].label) + " " + item.name;
     return "<img src=\"" + Url(folder, best ? best->file : item.file) + "\" width=\"" + std::to_string(w) +
-           "\" height=\"" + std::to_string(h) + "\" loading=\"lazy\" decoding=\"async\" alt=\"" + Html(alt) + "\">";
+           "\" height=\"" + std::to_string(h) + "\" loading=\"lazy\" alt=\"" + Html(alt) + "\">";
 }
 
 // A PNG's link text: what its name adds to its file's ("48x48 8-bit"), or its size.
@@ -228,11 +228,10 @@ void AppendItem(std::string& out, const Item& item, int kind, const std::string&
     const bool images = kind == RES_BITMAP || kind == RES_ICON || kind == RES_CURSOR;
     std::string sizes;
     for (const Size& s : item.sizes) sizes += (sizes.empty() ? "" : ", ") + SizeText(s);
-    out += "<figure data-text=\"" + Html(item.name + " " + item.file + " " + item.source) + "\"><a class=\"thumb\" href=\"" +
+    out += "<figure data-text=\"" + Html(item.name + " " + item.file) + "\"><a class=\"thumb\" href=\"" +
            Url(folder, item.file) + "\">";
     out += images ? Thumbnail(item, kind, folder) : "<span>" + Html(kKinds[kind].label) + "</span>";
-    out += "</a><figcaption><b>" + Html(item.name) + "</b><br><small title=\"" + Html(item.file) + "\">" +
-           Html(item.file) + "</small>";
+    out += "</a><figcaption><b>" + Html(item.name) + "</b><br><small>" + Html(item.file) + "</small>";
     if (!sizes.empty()) out += "<br><small>" + sizes + "</small>";
     if (!item.pngs.empty()) {
         out += "<br><small>PNG:";
@@ -266,15 +265,31 @@ figcaption a{white-space:nowrap}
 constexpr const char* kScript = R"(
 const box = document.getElementById('filter');
 const shown = document.getElementById('shown');
+// A group's cards: in the page once shown, in its template before.
+function cards(grid) {
+  const waiting = grid.querySelector(':scope > template');
+  return (waiting ? waiting.content : grid).querySelectorAll('figure');
+}
+const near = new IntersectionObserver(entries => {
+  for (const e of entries) {
+    if (!e.isIntersecting) continue;
+    const waiting = e.target.querySelector(':scope > template');
+    if (waiting) e.target.replaceChildren(waiting.content);
+    near.unobserve(e.target);
+  }
+}, {rootMargin: '1500px'});
+document.querySelectorAll('.grid').forEach(g => near.observe(g));
+
 let timer = 0;
 function apply() {
   const words = box.value.toLowerCase().split(/\s+/).filter(Boolean);
   let total = 0;
   for (const program of document.querySelectorAll('details')) {
+    const source = program.dataset.source.toLowerCase();
     let n = 0;
-    for (const f of program.querySelectorAll('figure')) {
-      f.text ??= f.dataset.text.toLowerCase();
-      const hit = words.every(w => f.text.includes(w));
+    for (const f of cards(program.querySelector('.grid'))) {
+      const text = f.dataset.text.toLowerCase() + ' ' + source;
+      const hit = words.every(w => text.includes(w));
       f.hidden = !hit;
       n += hit;
     }
@@ -302,13 +317,15 @@ std::string GalleryHtml(const std::string& destFolder, std::size_t& items) {
         items += count;
         body += "<section><h2>" + Html(kKinds[kind].folder) + " (" + std::to_string(count) + ")</h2>\n";
         for (const Program& program : programs) {
-            // The program's own name; the whole path when the pointer rests on it.
+            // The program's own name; the whole path when the pointer rests on
+            // it. Its cards wait in a template until they come near the view,
+            // so a page of thousands opens at once.
             const std::size_t cut = program.source.find_last_of("/\\") + 1;
-            body += "<details open><summary title=\"" + Html(program.source) + "\"><b>" +
-                    Html(program.source.substr(cut)) + "</b> (<span class=\"count\">" +
-                    std::to_string(program.items.size()) + "</span>)</summary><div class=\"grid\">\n";
+            body += "<details open data-source=\"" + Html(program.source) + "\"><summary title=\"" +
+                    Html(program.source) + "\"><b>" + Html(program.source.substr(cut)) + "</b> (<span class=\"count\">" +
+                    std::to_string(program.items.size()) + "</span>)</summary><div class=\"grid\"><template>\n";
             for (const Item& item : program.items) AppendItem(body, item, kind, kKinds[kind].folder);
-            body += "</div></details>\n";
+            body += "</template></div></details>\n";
         }
         body += "</section>\n";
     }
@@ -322,7 +339,8 @@ std::string GalleryHtml(const std::string& destFolder, std::size_t& items) {
                        "<span><span id=\"shown\">" + std::to_string(items) + "</span> of " + std::to_string(items) +
                        " shown</span>\n</header>\n<main>\n";
     if (items == 0) page += "<p>No resources have been saved here yet.</p>\n";
-    page += body + "</main>\n<script>" + kScript + "</script>\n</body>\n</html>\n";
+    page += body + "</main>\n<noscript><p>Turn on JavaScript to see the pictures.</p></noscript>\n<script>" + kScript +
+            "</script>\n</body>\n</html>\n";
     return page;
 }
 
