@@ -1,7 +1,5 @@
 #include "engine/GalleryPage.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <map>
 #include <optional>
@@ -163,9 +161,8 @@ std::vector<Program> ReadKind(const std::string& dest, int kind, std::size_t& it
         if (end == std::string_view::npos) end = text.size();
         std::optional<Item> item = ParseLine(text.substr(at, end - at), kind);
         at = end + 2;
-        struct stat st {};
         const std::string path = folder + "/" + (item ? item->file : "");
-        if (!item || ::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;  // not ours, or gone
+        if (!item || !platform::IsPlainFile(path)) continue;  // not ours, or gone
         const bool png = images && EndsWith(item->file, ".png");
         if (images) {
             platform::ReadWholeFile(path, kHeadBytes, head, true);

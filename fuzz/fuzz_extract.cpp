@@ -1,5 +1,6 @@
 // Feeds arbitrary bytes as a program file through the resource reader and
-// every writer of the engine, into a fresh destination each time: held in
+// every writer of the engine (PNG images and the gallery page included),
+// into a fresh destination each time: held in
 // memory (fuzz_extract, fast), or real files on disk (fuzz_extract_files,
 // which keeps the file layer itself covered).
 #include <sys/stat.h>
@@ -13,6 +14,7 @@
 
 #include "engine/ResTypes.h"
 #include "engine/EngineInternal.h"
+#include "engine/GalleryPage.h"
 #include "platform/system/MessageBox.h"
 #include "platform/module/PeResources.h"
 
@@ -76,6 +78,9 @@ private:
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     static Silent silent;
+    // Every bitmap, icon and cursor image also goes through the decoder and
+    // the PNG writer, and every destination through the gallery page.
+    engine::SetPngImages(true);
     platform::SetMessageBoxService(&silent);
     // The input itself is read from a file; memory-backed where there is such a folder.
     char shm[] = "/dev/shm/lv-fuzz-XXXXXX", tmp[] = "/tmp/lv-fuzz-XXXXXX";
@@ -103,6 +108,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     mkdir(dest.c_str(), 0755);
     for (const auto& k : engine::kKinds) mkdir((dest + "/" + k.folder).c_str(), 0755);
     engine::ExtractResources(path, all, &owner, dest);
+    std::size_t items = 0;
+    (void)engine::GalleryHtml(dest, items);
     std::filesystem::remove_all(dest);
 #else
     g_memory.Clear();
@@ -110,6 +117,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const auto& k : engine::kKinds) g_memory.AddFolder(dest + "/" + k.folder);
     platform::SetFileSystem(&g_memory);
     engine::ExtractResources(path, all, &owner, dest);
+    std::size_t items = 0;
+    (void)engine::GalleryHtml(dest, items);
     platform::SetFileSystem(nullptr);
     // Every file closed again, nothing written outside the destination.
     if (g_memory.OpenCount() != 0) std::abort();

@@ -270,6 +270,11 @@ FileError DeleteFile(const std::string& path) {
     return {};
 }
 
+bool IsPlainFile(const std::string& path) {
+    struct stat st {};
+    return g_fs->Stat(path.c_str(), &st, false) == 0 && S_ISREG(st.st_mode);
+}
+
 NameState StateOfName(const std::string& path, int& err) {
     err = 0;
     struct stat st {};

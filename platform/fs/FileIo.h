@@ -88,6 +88,8 @@ FileError DeleteFile(const std::string& path);
 // be searched, a name too long) is an error, with its errno in err.
 enum class NameState { Free, Taken, Blocked, Error };
 NameState StateOfName(const std::string& path, int& err);
+// Whether path is a regular file (a link to one is not).
+bool IsPlainFile(const std::string& path);
 // The folder's modification time in nanoseconds; -1 when it cannot be read.
 int64_t FolderStamp(const std::string& folder);
 
