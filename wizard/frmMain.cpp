@@ -8,6 +8,7 @@
 #include "wizard/mSettings.h"
 #include "wizard/mWizardArt.h"
 
+#include "engine/GalleryPage.h"
 #include "engine/mResCore.h"
 #include "search/cSearchCore.h"
 #include "wizard/mRunProgress.h"
@@ -321,6 +322,7 @@ bool frmMain::LeavePage(int16_t page) {
             return NoResTypeChosen();
         case Destination:
             DestPath = S(txtDestPath->text());
+            WriteGallery = chkGallery->isChecked() ? kTrue : kFalse;
             return CreateDestFolders(DestPath);
         case Progress:
             StopAnimation(aniAnim);
@@ -354,7 +356,10 @@ void frmMain::EnterPage(int16_t page) {
             for (int k = 0; k < engine::kResKindCount; ++k)
                 lvResTypes->item(k)->setCheckState(Types[k] ? Qt::Checked : Qt::Unchecked);
             break;
-        case Destination: txtDestPath->setText(Q(DestPath)); break;
+        case Destination:
+            txtDestPath->setText(Q(DestPath));
+            chkGallery->setChecked(WriteGallery != kFalse);
+            break;
         case Progress:
             FillStatsList();
             AnimFile = LoadAnim("FINDFILES");
@@ -364,6 +369,7 @@ void frmMain::EnterPage(int16_t page) {
         case Finish:
             setWindowTitle(QStringLiteral("Loomvale"));
             cmdCancel->setText(QStringLiteral("&Close"));
+            if (WriteGallery) WriteGalleryOfRun();
             break;
         default: break;
     }
@@ -758,12 +764,24 @@ void frmMain::ApplyPriority() {
 }
 
 void frmMain::cmdShowFolder_Click() {
-    // As an absolute path: a relative one would be taken from wherever the
+    // The gallery page of this run where there is one, else the folder. As
+    // an absolute path: a relative one would be taken from wherever the
     // file manager happens to start.
-    const QString folder = QFileInfo(Q(DestPath)).absoluteFilePath();
-    if (OpenFolderService() && OpenFolderService()(folder)) return;
-    MsgBox("The folder could not be opened:\r\n" + S(QDir::toNativeSeparators(folder)), MsgButtons::OK,
-           MsgIcon::Critical);
+    const bool page = !GalleryPath.empty() && QFileInfo(Q(GalleryPath)).isFile();
+    const QString target = QFileInfo(Q(page ? GalleryPath : DestPath)).absoluteFilePath();
+    if (OpenFolderService() && OpenFolderService()(target)) return;
+    MsgBox(std::string(page ? "The gallery page" : "The folder") + " could not be opened:\r\n" +
+               S(QDir::toNativeSeparators(target)),
+           MsgButtons::OK, MsgIcon::Critical);
+}
+
+void frmMain::WriteGalleryOfRun() {
+    engine::GalleryPage page;
+    const platform::FileError e = engine::WriteGalleryPage(DestPath, page);
+    GalleryPath = page.path;
+    if (e.number)
+        MsgBox("The gallery page could not be written in\r\n" + DestPath + "\r\n" + e.description, MsgButtons::OK,
+               MsgIcon::Exclamation);
 }
 
 void frmMain::EndSession() {

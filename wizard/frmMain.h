@@ -38,7 +38,8 @@ public:
 
     // How the program ends once the window has unloaded; tests replace it.
     static void SetProgramEndHook(std::function<void()> hook);
-    // Opens a folder in the desktop's file manager, false when it cannot; tests replace it.
+    // Opens a folder in the desktop's file manager (a page in the browser),
+    // false when it cannot; tests replace it.
     static void SetOpenFolderService(std::function<bool(const QString&)> service);
     // Millisecond tick count used for the remaining-time estimate; tests replace it.
     static void SetTickSource(std::function<uint32_t()> ticks);
@@ -52,6 +53,10 @@ public:
     engine::ResTypes Types;
     std::string DestPath;
     int16_t Priority = 3;
+    engine::VBBool WriteGallery = engine::kFalse;  // a gallery page at the end of the run
+
+    // The gallery page this run wrote; "Show Resources" opens it.
+    std::string GalleryPath;
 
     // The run's own state.
     std::string AnimFile;
@@ -128,6 +133,7 @@ private:
     void Form_Load();
     void Form_Unload();
     void InitScreenTitles();
+    void WriteGalleryOfRun();
     void FillResTypes();
     void FillStatsList();
     void AutoSizeColumns(QTreeWidget* list);

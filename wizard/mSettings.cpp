@@ -93,10 +93,11 @@ void LoadSettings(frmMain& form) {
     if (!ReadSetting("DestPath", SettingRef::Text(form.DestPath)))
         form.DestPath = platform::AddBackslash(GetMyDocumentsPath()) + "Resources";
     if (!ReadSetting("Priority", SettingRef::Integer(form.Priority))) form.Priority = 3;
+    ReadOrDefault("WriteGallery", form.WriteGallery, engine::kFalse);
 }
 
 void SaveSettings(frmMain& form, SaveErrors errors) {
-    // The twelve values go in as one change of the store: two windows closed
+    // The thirteen values go in as one change of the store: two windows closed
     // together leave one window's settings, never a mix.
     platform::StoreBatch batch(platform::HKEY_LOCAL_MACHINE, platform::RegScope{kSettingsKey});
     try {
@@ -108,6 +109,7 @@ void SaveSettings(frmMain& form, SaveErrors errors) {
             WriteSetting(kTypeNames[k], registry::Variant(form.Types[k] != engine::kFalse));
         WriteSetting("DestPath", registry::Variant(form.DestPath));
         WriteSetting("Priority", registry::Variant(form.Priority));
+        WriteSetting("WriteGallery", registry::Variant(form.WriteGallery != engine::kFalse));
         if (batch.Commit() != platform::ERROR_SUCCESS)
             throw registry::RegistryError(registry::kErrRegistry, std::string("Failed to save registry Key: '") +
                                                                       kSettingsKey + "' in " + platform::RegistryFolder());

@@ -73,12 +73,14 @@ TEST_F(Settings, FirstStartGivesTheDefaultsARestartKeepsChangesAndSaveErrorsShow
                               engine::kTrue, engine::kTrue,
                               docs + (docs.empty() || docs.back() != '/' ? "/" : "") + "Resources", 3));
     for (int k = 0; k < engine::kResKindCount; ++k) EXPECT_EQ(form->Types[k], engine::kTrue);
+    EXPECT_EQ(form->WriteGallery, engine::kFalse);
 
     form->SearchSystem = form->SubFolders = form->Types.Icon = engine::kFalse;
     form->FolderPath = "/srv/%LV_SETTINGS_TEST%";
     form->FileMask = "*.dll";
     form->DestPath = "/tmp/out \"q\"";
     form->Priority = 5;
+    form->WriteGallery = engine::kTrue;
     form->show();
     form->close();
     std::ifstream in(StorePath(), std::ios::binary);
@@ -89,6 +91,7 @@ TEST_F(Settings, FirstStartGivesTheDefaultsARestartKeepsChangesAndSaveErrorsShow
     form = std::make_unique<wizard::frmMain>();
     EXPECT_EQ(Fields(*form), std::make_tuple(engine::kFalse, "/srv/data", engine::kFalse, "*.dll", engine::kFalse,
                                              engine::kTrue, "/tmp/out \"q\"", 5));  // the folder expanded on read
+    EXPECT_EQ(form->WriteGallery, engine::kTrue);
     form->GoToPage(wizard::frmMain::SearchMode);
     EXPECT_EQ(form->findChild<QLineEdit*>("txtFolder")->text(), QStringLiteral("/srv/data"));
 

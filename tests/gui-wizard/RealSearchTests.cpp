@@ -3,6 +3,7 @@
 // progress page against the files the engine wrote.
 #include "WizardHarness.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QProgressBar>
@@ -71,6 +72,30 @@ TEST_F(RealSearch, SingleFileCountsMatchTheFilesWritten) {
         EXPECT_EQ(shown, Written());
         EXPECT_EQ(Total(shown), row.total);
         EXPECT_EQ(shown.at(QString::fromLatin1(row.kind)), row.ofKind);
+    }
+}
+
+// With "Write a gallery page" ticked, the run ends with the page in the
+// destination and "Show Resources" opens it; unticked, no page and the folder.
+TEST_F(RealSearch, AGalleryPageWhenAskedAndShowResourcesOpensIt) {
+    Copy("in/kinds.dll");
+    for (const bool gallery : {true, false}) {
+        SCOPED_TRACE(gallery ? "ticked" : "not ticked");
+        Fresh();
+        form->WriteGallery = gallery ? engine::kTrue : engine::kFalse;
+        opened.clear();
+        RunWith("optSearchFile", [&] { SetText("txtFile", Tmp("in/kinds.dll")); });
+        EXPECT_EQ(W<QCheckBox>("chkGallery")->isChecked(), gallery);
+        const QString page = QString::fromStdString(Tmp("out/index.html"));
+        ASSERT_EQ(QFileInfo::exists(page), gallery);
+        Click("cmdShowFolder");
+        ASSERT_EQ(opened.size(), 1u);
+        EXPECT_EQ(opened[0], gallery ? page : QString::fromStdString(Tmp("out")));
+        if (!gallery) continue;
+        QFile file(page);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.readAll().count("<figure"), Total(Written()));
+        EXPECT_TRUE(messages.shown.empty());
     }
 }
 

@@ -1,6 +1,7 @@
 #include "wizard/layout/LayoutParts.h"
 #include "wizard/layout/frmMainUi.h"
 
+#include <QCheckBox>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPushButton>
@@ -24,6 +25,10 @@ QWidget* BuildDestinationPage(DestinationPageUi& ui) {
     row->addWidget(ui.txtDestPath, 1);
     row->addWidget(ui.cmdBrowseDest);
     col->addLayout(row);
+    // Beyond the folder: a page in it that shows what it holds.
+    ui.chkGallery = new QCheckBox(QStringLiteral("Write a &gallery page"), page);
+    ui.chkGallery->setObjectName(QStringLiteral("chkGallery"));
+    col->addWidget(ui.chkGallery);
     col->addStretch(1);
     return page;
 }

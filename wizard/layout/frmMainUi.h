@@ -77,6 +77,7 @@ QWidget* BuildResourceTypesPage(ResourceTypesPageUi& ui);
 struct DestinationPageUi {
     QLineEdit* txtDestPath = nullptr;
     QPushButton* cmdBrowseDest = nullptr;
+    QCheckBox* chkGallery = nullptr;
 };
 QWidget* BuildDestinationPage(DestinationPageUi& ui);
 
