@@ -28,7 +28,7 @@ _loomvale_extract() {
     $split && return
 
     if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W '--dest --types --mask --no-subfolders --all-drives --quiet
+        COMPREPLY=($(compgen -W '--dest --types --mask --no-subfolders --all-drives --png --gallery --quiet
             --version-info --version --help' -- "$cur"))
         return
     fi

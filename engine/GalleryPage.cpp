@@ -231,8 +231,13 @@ void AppendItem(std::string& out, const Item& item, int kind, const std::string&
     out += "</a><figcaption><b>" + Html(item.name) + "</b><br><small>" + Html(item.file) + "</small>";
     if (!sizes.empty()) out += "<br><small>" + sizes + "</small>";
     if (!item.pngs.empty()) {
+        // Smallest first, as the sizes above.
+        std::vector<Png> pngs = item.pngs;
+        std::stable_sort(pngs.begin(), pngs.end(), [](const Png& a, const Png& b) {
+            return uint64_t{a.size.w} * a.size.h < uint64_t{b.size.w} * b.size.h;
+        });
         out += "<br><small>PNG:";
-        for (const Png& p : item.pngs) out += " <a href=\"" + Url(folder, p.file) + "\">" + Html(PngLabel(item, p)) + "</a>";
+        for (const Png& p : pngs) out += " <a href=\"" + Url(folder, p.file) + "\">" + Html(PngLabel(item, p)) + "</a>";
         out += "</small>";
     }
     out += "</figcaption></figure>\n";
