@@ -18,6 +18,14 @@ struct OptionRow {
     std::function<bool(CliOptions&, const std::string& value, std::string& error)> apply;
 };
 
+// A row's action for an option without value: it sets its flag.
+auto Flag(bool CliOptions::*field) {
+    return [field](CliOptions& o, const std::string&, std::string&) {
+        o.*field = true;
+        return true;
+    };
+}
+
 const std::vector<OptionRow>& Table() {
     static const std::vector<OptionRow> table{
         {"--dest", "DIR", "destination folder (created; its parent must exist)",
@@ -32,46 +40,16 @@ const std::vector<OptionRow>& Table() {
              o.mask = v;
              return true;
          }},
-        {"--no-subfolders", nullptr, "search only the folders given, not their subfolders",
-         [](CliOptions& o, const std::string&, std::string&) {
-             o.noSubfolders = true;
-             return true;
-         }},
-        {"--all-drives", nullptr, "search every fixed drive instead of PATHs",
-         [](CliOptions& o, const std::string&, std::string&) {
-             o.allDrives = true;
-             return true;
-         }},
-        {"--png", nullptr, "also write each image of every bitmap, icon and cursor as a PNG file",
-         [](CliOptions& o, const std::string&, std::string&) {
-             o.png = true;
-             return true;
-         }},
+        {"--no-subfolders", nullptr, "search only the folders given, not their subfolders", Flag(&CliOptions::noSubfolders)},
+        {"--all-drives", nullptr, "search every fixed drive instead of PATHs", Flag(&CliOptions::allDrives)},
+        {"--png", nullptr, "also write each image of every bitmap, icon and cursor as a PNG file", Flag(&CliOptions::png)},
         {"--gallery", nullptr, "write a gallery page (index.html) of everything in the destination",
-         [](CliOptions& o, const std::string&, std::string&) {
-             o.gallery = true;
-             return true;
-         }},
-        {"--quiet", nullptr, "no progress on standard error",
-         [](CliOptions& o, const std::string&, std::string&) {
-             o.quiet = true;
-             return true;
-         }},
+         Flag(&CliOptions::gallery)},
+        {"--quiet", nullptr, "no progress on standard error", Flag(&CliOptions::quiet)},
         {"--version-info", nullptr, "print each file's version (\"FILE: 1.2.3.4\") instead of extracting",
-         [](CliOptions& o, const std::string&, std::string&) {
-             o.versionInfo = true;
-             return true;
-         }},
-        {"--help", nullptr, "show this text",
-         [](CliOptions& o, const std::string&, std::string&) {
-             o.help = true;
-             return true;
-         }},
-        {"--version", nullptr, "print the program's name and version",
-         [](CliOptions& o, const std::string&, std::string&) {
-             o.version = true;
-             return true;
-         }},
+         Flag(&CliOptions::versionInfo)},
+        {"--help", nullptr, "show this text", Flag(&CliOptions::help)},
+        {"--version", nullptr, "print the program's name and version", Flag(&CliOptions::version)},
     };
     return table;
 }
