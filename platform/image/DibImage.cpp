@@ -92,7 +92,11 @@ std::optional<std::vector<uint8_t>> DecodeRle(std::span<const uint8_t> bits, int
         const auto count = r.U8(), value = r.U8();
         if (!value) break;  // the data ends without its end mark: keep what came
         if (*count > 0) {
-            for (int i = 0; i < *count; ++i) put(four ? (i % 2 ? *value & 15 : *value >> 4) : *value);
+            // Only what lands inside the row is painted: runs past its end
+            // cost nothing, however many a hostile image holds.
+            const int inside = static_cast<int>(std::clamp<int64_t>(width - x, 0, *count));
+            for (int i = 0; i < inside; ++i) put(four ? (i % 2 ? *value & 15 : *value >> 4) : *value);
+            x += *count - inside;
         } else if (*value == 0) {
             x = 0;
             ++y;

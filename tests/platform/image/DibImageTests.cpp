@@ -86,6 +86,10 @@ TEST(DibImage, RunLengthsWithJumpsLineEndsAndOddStretches) {
     // RLE4: a run alternates its two nibbles; a stretch of 3 nibbles takes two bytes, padded.
     const Bytes rle4 = Info(5, 1, 4, 2, 4) + table + Bytes{3, 0x12, 0, 3, 0x31, 0x20, 0, 1};
     EXPECT_EQ(Pixels(DecodeDib(rle4, DibForm::Bitmap)), (Px{b, g, b, r, b}));
+    // Runs past the row's end paint nothing, however many there are.
+    Bytes runs = Info(2, 1, 8, 1, 4) + table;
+    for (int i = 0; i < 1000000; ++i) runs.insert(runs.end(), {255, 2});
+    EXPECT_EQ(Pixels(DecodeDib(runs, DibForm::Bitmap)), (Px{g, g}));
     // Data that stops without its end mark keeps what came.
     const Bytes cut = Info(2, 1, 8, 1, 4) + table + Bytes{1, 3};
     EXPECT_EQ(Pixels(DecodeDib(cut, DibForm::Bitmap)), (Px{r, k}));
