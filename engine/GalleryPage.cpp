@@ -123,11 +123,11 @@ std::vector<Size> SizesOf(std::span<const uint8_t> head, int kind, bool png) {
     }
     if (kind == RES_BITMAP) {
         const uint32_t header = platform::Le32At(head, 14);
-        if (header == 12)
+        if (header == 12) {
             sizes.push_back({platform::Le16At(head, 18), platform::Le16At(head, 20)});
-        else if (header >= 40 && head.size() >= 26) {
-            const int32_t h = static_cast<int32_t>(platform::Le32At(head, 22));
-            sizes.push_back({platform::Le32At(head, 18), h < 0 ? 0u - static_cast<uint32_t>(h) : static_cast<uint32_t>(h)});
+        } else if (header >= 40 && head.size() >= 26) {
+            const uint32_t h = platform::Le32At(head, 22);  // negative: top-down
+            sizes.push_back({platform::Le32At(head, 18), static_cast<int32_t>(h) < 0 ? 0u - h : h});
         }
     } else if (kind == RES_ICON || kind == RES_CURSOR) {
         const int count = platform::Le16At(head, 4);
@@ -140,8 +140,6 @@ std::vector<Size> SizesOf(std::span<const uint8_t> head, int kind, bool png) {
     }
     return sizes;
 }
-
-bool EndsWith(std::string_view s, std::string_view end) { return s.size() >= end.size() && s.substr(s.size() - end.size()) == end; }
 
 // Reads one kind's index: its items grouped by program file, each PNG line
 // joined to the line of the file it came from (the last one before it with
@@ -163,7 +161,7 @@ std::vector<Program> ReadKind(const std::string& dest, int kind, std::size_t& it
         at = end + 2;
         const std::string path = folder + "/" + (item ? item->file : "");
         if (!item || !platform::IsPlainFile(path)) continue;  // not ours, or gone
-        const bool png = images && EndsWith(item->file, ".png");
+        const bool png = images && item->file.ends_with(".png");
         if (images) {
             platform::ReadWholeFile(path, kHeadBytes, head, true);
             item->sizes = SizesOf(head, kind, png);
@@ -206,8 +204,10 @@ std::string Thumbnail(const Item& item, int kind, const std::string& folder) {
     // Fitted to the thumbnail's size, its shape kept; a small picture is
     // enlarged by a whole factor, so its pixels stay sharp.
     const uint64_t side = std::max({size.w, size.h, 1u});
-    const uint64_t w = side > kThumb ? std::max<uint64_t>(1, size.w * kThumb / side) : std::max(size.w, 1u) * (kThumb / side);
-    const uint64_t h = side > kThumb ? std::max<uint64_t>(1, size.h * kThumb / side) : std::max(size.h, 1u) * (kThumb / side);
+    const auto fit = [side](uint64_t n) {
+        return side > kThumb ? std::max<uint64_t>(1, n * kThumb / side) : std::max<uint64_t>(n, 1) * (kThumb / side);
+    };
+    const uint64_t w = fit(size.w), h = fit(size.h);
     const std::string alt = std::string(kKinds[kind].label) + " " + item.name;
     return "<img src=\"" + Url(folder, best ? best->file : item.file) + "\" width=\"" + std::to_string(w) +
            "\" height=\"" + std::to_string(h) + "\" loading=\"lazy\" alt=\"" + Html(alt) + "\">";
@@ -323,23 +323,27 @@ std::string GalleryHtml(const std::string& destFolder, std::size_t& items) {
             // it. Its cards wait in a template until they come near the view,
             // so a page of thousands opens at once.
             const std::size_t cut = program.source.find_last_of("/\\") + 1;
-            body += "<details open data-source=\"" + Html(program.source) + "\"><summary title=\"" +
-                    Html(program.source) + "\"><b>" + Html(program.source.substr(cut)) + "</b> (<span class=\"count\">" +
+            const std::string source = Html(program.source);
+            body += "<details open data-source=\"" + source + "\"><summary title=\"" + source + "\"><b>" +
+                    Html(program.source.substr(cut)) + "</b> (<span class=\"count\">" +
                     std::to_string(program.items.size()) + "</span>)</summary><div class=\"grid\"><template>\n";
             for (const Item& item : program.items) AppendItem(body, item, kind, kKinds[kind].folder);
             body += "</template></div></details>\n";
         }
         body += "</section>\n";
     }
-    std::string page = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-                       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-                       "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; img-src 'self' file:; "
-                       "style-src 'unsafe-inline'; script-src 'unsafe-inline'\">\n<title>Resources in " +
-                       Html(destFolder) + "</title>\n<style>" + kStyle + "</style>\n</head>\n<body>\n<header>\n<h1>Resources in " +
-                       Html(destFolder) + "</h1>\n<input type=\"search\" id=\"filter\" "
-                       "placeholder=\"Filter by name or program file\" aria-label=\"Filter by name or program file\"> "
-                       "<span><span id=\"shown\">" + std::to_string(items) + "</span> of " + std::to_string(items) +
-                       " shown</span>\n</header>\n<main>\n";
+    const std::string title = "Resources in " + Html(destFolder);
+    const std::string count = std::to_string(items);
+    const std::string filter = "Filter by name or program file";
+    std::string page =
+        "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+        "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+        "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; img-src 'self' file:; "
+        "style-src 'unsafe-inline'; script-src 'unsafe-inline'\">\n";
+    page += "<title>" + title + "</title>\n<style>" + kStyle + "</style>\n</head>\n<body>\n<header>\n<h1>" + title +
+            "</h1>\n<input type=\"search\" id=\"filter\" placeholder=\"" + filter + "\" aria-label=\"" + filter +
+            "\"> <span aria-live=\"polite\"><span id=\"shown\">" + count + "</span> of " + count +
+            " shown</span>\n</header>\n<main>\n";
     if (items == 0) page += "<p>No resources have been saved here yet.</p>\n";
     page += body + "</main>\n<noscript><p>Turn on JavaScript to see the pictures.</p></noscript>\n<script>" + kScript +
             "</script>\n</body>\n</html>\n";
