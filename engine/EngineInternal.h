@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -62,6 +63,15 @@ bool EnumResNameProc(platform::HMODULE hModule, const platform::ResId& Type,
 // The name keeps the identity it was enumerated with: a string of digits
 // stays a string.
 bool SaveResource(platform::HMODULE hModule, int Kind, const platform::ResId& Name);
+
+// Writes a new file with write(path) under the name choose gives (asked
+// again when something takes it meanwhile), then its index line; the
+// writers' errors are recorded and shown, a full disk offered a retry.
+// True when the file is written and listed (path names it); false with
+// LastError 0 when write refused the data.
+bool WriteListed(const std::function<std::string(platform::FileError&)>& choose,
+                 const std::function<bool(const std::string&)>& write, int Kind, const std::string& NameText,
+                 std::string& path);
 
 // The bytes of one resource; empty ("no bounds") when it cannot be found or
 // loaded.

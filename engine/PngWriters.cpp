@@ -9,7 +9,6 @@
 #include "platform/fs/PathUtil.h"
 #include "platform/image/DibImage.h"
 #include "platform/image/PngImage.h"
-#include "platform/system/MessageBox.h"
 #include "platform/text/ByteReader.h"
 
 namespace engine {
@@ -86,33 +85,6 @@ void Missed(const std::string& path) {
         tally.missedIn.push_back(path);
 }
 
-// Writes one PNG under a free name and lists it; false when a write error
-// (recorded) stops the file.
-bool WriteOne(const std::string& folder, const std::string& whole, std::span<const uint8_t> png, int kind,
-              const std::string& nameText) {
-    FileError problem;
-    for (int tries = 0; tries < 1000; ++tries) {
-        const std::string path = FindFreePath(folder, whole, ".png", problem);
-        State().LastError = 0;
-        State().LastErrorDescription.clear();
-        if (problem.number) {
-            RecordError(problem, path);
-        } else if (WriteOutput(path, png)) {
-            FileError e = WriteIndexEntry(path, kind, nameText);
-            if (!e.number) return true;
-            RecordError(e, folder + platform::kPathSep + kIndexFileName);
-            if (!RemoveUnlistedFile(path, State().LastErrorDescription) || e.number != platform::kErrDiskFull)
-                return false;
-        }
-        if (State().LastError == platform::kErrFileAlreadyExists) continue;  // taken meanwhile
-        if (State().LastError != platform::kErrDiskFull ||
-            platform::MsgBox(kDiskFullPrompt, platform::MsgButtons::RetryCancel, platform::MsgIcon::Critical) !=
-                platform::MsgResult::Retry)
-            return false;
-    }
-    return false;
-}
-
 }  // namespace
 
 void WritePngImages(const std::string& Path, int Kind, const std::string& NameText) {
@@ -130,14 +102,16 @@ void WritePngImages(const std::string& Path, int Kind, const std::string& NameTe
             Missed(Path);
             continue;
         }
-        if (!WriteOne(folder, stem + " " + labels[i], images[i].png, Kind, NameText)) {
-            if (State().LastError != platform::kErrDiskFull) ShowWriteError();  // else the prompt said it
-            return;
+        const std::string whole = stem + " " + labels[i];
+        std::string path;
+        if (!WriteListed([&](FileError& problem) { return FindFreePath(folder, whole, ".png", problem); },
+                         [&](const std::string& p) { return WriteOutput(p, images[i].png); }, Kind, NameText, path)) {
+            if (State().LastError) return;  // said; the file stops here
+            Missed(Path);  // past the output limit
+            continue;
         }
         ++State().Pngs.written;
     }
-    State().LastError = 0;
-    State().LastErrorDescription.clear();
 }
 
 }  // namespace engine

@@ -35,7 +35,7 @@ bool OwnerStops() {
     return State().Cancel != kFalse;
 }
 
-// Whatever way a resource's write ends, the folder's new time is our own.
+// After a write into folder, its new time is noted as our own.
 struct OwnWriteNote {
     std::string folder;
     ~OwnWriteNote() { NoteOwnWrite(folder); }
@@ -151,9 +151,29 @@ bool EnumResNameProc(HMODULE hModule, const ResId&, const ResId& Name, intptr_t 
 
 bool SaveResource(HMODULE hModule, int Kind, const ResId& Name) {
     const std::string NameText = TextOf(Name);
+    // Whatever way the write ends, the folder's new time is our own.
+    const OwnWriteNote note{g_state.DestFolder + kKinds[Kind].folder};
+    const auto choose = [&](FileError& problem) { return FindOutputPath(Kind, NameText, problem); };
+    const auto write = [&](const std::string& path) {
+        switch (Kind) {
+        case RES_BITMAP: return SaveBitmap(hModule, path, Name);
+        case RES_CURSOR: return SaveCursorGroup(hModule, path, Name);
+        case RES_ICON: return SaveIconGroup(hModule, path, Name);
+        default: return SaveRawResource(hModule, path, Kind, Name);
+        }
+    };
+    std::string path;
+    if (!WriteListed(choose, write, Kind, NameText, path)) return false;
+    if (g_state.PngImages && (Kind == RES_BITMAP || Kind == RES_ICON || Kind == RES_CURSOR))
+        WritePngImages(path, Kind, NameText);
+    return true;
+}
+
+bool WriteListed(const std::function<std::string(FileError&)>& choose,
+                 const std::function<bool(const std::string&)>& write, int Kind, const std::string& NameText,
+                 std::string& path) {
     FileError problem;
-    std::string path = FindOutputPath(Kind, NameText, problem);
-    const OwnWriteNote note{GetFolderPath(path)};
+    path = choose(problem);
     int renames = 0;
     for (;;) {
         g_state.LastError = 0;
@@ -162,14 +182,8 @@ bool SaveResource(HMODULE hModule, int Kind, const ResId& Name) {
         bool ok = false;
         if (problem.number)
             RecordError(problem, path);
-        else if (Kind == RES_BITMAP)
-            ok = SaveBitmap(hModule, path, Name);
-        else if (Kind == RES_CURSOR)
-            ok = SaveCursorGroup(hModule, path, Name);
-        else if (Kind == RES_ICON)
-            ok = SaveIconGroup(hModule, path, Name);
         else
-            ok = SaveRawResource(hModule, path, Kind, Name);
+            ok = write(path);
 
         if (g_state.LastError == 0) {
             // A refused resource leaves nothing: an index line would name a
@@ -180,9 +194,9 @@ bool SaveResource(HMODULE hModule, int Kind, const ResId& Name) {
                 if (SourceChanged()) ShowWriteError();
                 return false;
             }
-            // The resource's own file is complete; its index line follows. A
-            // file that cannot be listed is taken away again: every file in
-            // the folder has its line. The error names the index.
+            // The file is complete; its index line follows. A file that
+            // cannot be listed is taken away again: every file in the folder
+            // has its line. The error names the index.
             FileError e = WriteIndexEntry(path, Kind, NameText);
             while (e.number == platform::kErrDiskFull) {
                 if (platform::MsgBox(kDiskFullPrompt, platform::MsgButtons::RetryCancel,
@@ -190,11 +204,7 @@ bool SaveResource(HMODULE hModule, int Kind, const ResId& Name) {
                     break;
                 e = WriteIndexEntry(path, Kind, NameText);
             }
-            if (!e.number) {
-                if (g_state.PngImages && (Kind == RES_BITMAP || Kind == RES_ICON || Kind == RES_CURSOR))
-                    WritePngImages(path, Kind, NameText);
-                return true;
-            }
+            if (!e.number) return true;
             RecordError(e, GetFolderPath(path) + platform::kPathSep + kIndexFileName);
             const bool removed = RemoveUnlistedFile(path, g_state.LastErrorDescription);
             if (!removed || e.number != platform::kErrDiskFull) ShowWriteError();
@@ -204,7 +214,7 @@ bool SaveResource(HMODULE hModule, int Kind, const ResId& Name) {
         if (g_state.LastError == platform::kErrFileAlreadyExists && ++renames < kMaxNameRetries) {
             // Something took the name since it was chosen: take the next
             // free one instead of writing over it.
-            path = FindOutputPath(Kind, NameText, problem);
+            path = choose(problem);
             continue;
         }
 
@@ -213,10 +223,10 @@ bool SaveResource(HMODULE hModule, int Kind, const ResId& Name) {
             if (platform::MsgBox(kDiskFullPrompt, platform::MsgButtons::RetryCancel,
                                  platform::MsgIcon::Critical) == platform::MsgResult::Retry)
                 continue;
-            return ok;
+            return false;
         }
         ShowWriteError();
-        return ok;
+        return false;
     }
 }
 
