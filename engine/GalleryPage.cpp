@@ -12,6 +12,7 @@
 #include "engine/EngineInternal.h"
 #include "platform/fs/FileIo.h"
 #include "platform/fs/PathUtil.h"
+#include "platform/image/DibImage.h"
 #include "platform/image/PngImage.h"
 #include "platform/text/ByteReader.h"
 #include "platform/text/TextCodec.h"
@@ -122,19 +123,10 @@ std::vector<Size> SizesOf(std::span<const uint8_t> head, int kind, bool png) {
         return sizes;
     }
     if (kind == RES_BITMAP) {
-        const uint32_t header = platform::Le32At(head, 14);
-        if (header == 12) {
-            sizes.push_back({platform::Le16At(head, 18), platform::Le16At(head, 20)});
-        } else if (header >= 40 && head.size() >= 26) {
-            const uint32_t h = platform::Le32At(head, 22);  // negative: top-down
-            sizes.push_back({platform::Le32At(head, 18), static_cast<int32_t>(h) < 0 ? 0u - h : h});
-        }
+        const auto info = head.size() > 14 ? platform::DibInfo(head.subspan(14)) : std::nullopt;
+        if (info) sizes.push_back({static_cast<uint32_t>(info->width), static_cast<uint32_t>(info->height)});
     } else if (kind == RES_ICON || kind == RES_CURSOR) {
-        const int count = platform::Le16At(head, 4);
-        for (int i = 0; i < count && 6 + 16 * static_cast<std::size_t>(i) + 2 <= head.size(); ++i) {
-            const uint32_t w = head[6 + 16 * i], h = head[7 + 16 * i];
-            sizes.push_back({w ? w : 256, h ? h : 256});
-        }
+        for (const platform::IconFileEntry& e : platform::IconFileDirectory(head)) sizes.push_back({e.width, e.height});
         std::sort(sizes.begin(), sizes.end());
         sizes.erase(std::unique(sizes.begin(), sizes.end()), sizes.end());
     }

@@ -27,7 +27,7 @@ struct Image {
 
 Image FromDib(std::span<const uint8_t> dib, platform::DibForm form, std::optional<uint32_t> pixelOffset = {}) {
     Image image;
-    image.bpp = platform::DibBitCount(dib);
+    if (const auto info = platform::DibInfo(dib)) image.bpp = info->bpp;
     if (const auto rgba = platform::DecodeDib(dib, form, pixelOffset)) {
         image.width = static_cast<uint32_t>(rgba->width);
         image.height = static_cast<uint32_t>(rgba->height);
@@ -46,10 +46,8 @@ std::vector<Image> ImagesOf(std::span<const uint8_t> file, int kind) {
             images.push_back(FromDib(file.subspan(14), platform::DibForm::Bitmap, offBits - 14));
         return images;
     }
-    const int count = platform::Le16At(file, 4);
-    for (int i = 0; i < count; ++i) {
-        platform::ByteReader entry = platform::ByteReader(file).At(6 + 16 * static_cast<uint64_t>(i) + 8);
-        const uint32_t size = entry.Le32().value_or(0), offset = entry.Le32().value_or(0);
+    for (const platform::IconFileEntry& entry : platform::IconFileDirectory(file)) {
+        const uint32_t size = entry.size, offset = entry.offset;
         if (static_cast<uint64_t>(offset) + size > file.size() || size == 0) {
             images.emplace_back();
             continue;

@@ -133,9 +133,25 @@ bool DepthFits(int bpp, uint32_t compression, bool topDown) {
 
 }  // namespace
 
-int DibBitCount(std::span<const uint8_t> dib) {
+std::optional<DibHeaderInfo> DibInfo(std::span<const uint8_t> dib) {
     const auto h = ReadHeader(dib);
-    return h ? h->bpp : 0;
+    if (!h) return std::nullopt;
+    return DibHeaderInfo{h->width, h->height < 0 ? -h->height : h->height, h->bpp};
+}
+
+std::vector<IconFileEntry> IconFileDirectory(std::span<const uint8_t> file) {
+    std::vector<IconFileEntry> entries;
+    const int count = Le16At(file, 4);
+    ByteReader r = ByteReader(file).At(6);
+    for (int i = 0; i < count; ++i) {
+        // Width, height, colours, a reserved byte, two fields of the kind's own, size, offset.
+        const auto w = r.U8(), h = r.U8();
+        r.Skip(6);
+        const auto size = r.Le32(), offset = r.Le32();
+        if (!offset) break;
+        entries.push_back({*w ? *w : 256u, *h ? *h : 256u, *size, *offset});
+    }
+    return entries;
 }
 
 std::optional<RgbaImage> DecodeDib(std::span<const uint8_t> dib, DibForm form, std::optional<uint32_t> pixelOffset) {

@@ -36,7 +36,21 @@ enum class DibForm {
 std::optional<RgbaImage> DecodeDib(std::span<const uint8_t> dib, DibForm form,
                                    std::optional<uint32_t> pixelOffset = std::nullopt);
 
-// The bits per pixel a DIB's header states; 0 when there is no header.
-int DibBitCount(std::span<const uint8_t> dib);
+// What a DIB's header states: its size as drawn (a top-down height made
+// positive) and its bits per pixel; empty when there is no header it knows.
+struct DibHeaderInfo {
+    int64_t width = 0, height = 0;
+    int bpp = 0;
+};
+std::optional<DibHeaderInfo> DibInfo(std::span<const uint8_t> dib);
+
+// The directory of an .ico or .cur file: where each image lies, and its
+// size as the directory states it (a 0 there means 256).
+struct IconFileEntry {
+    uint32_t width = 0, height = 0;
+    uint32_t size = 0, offset = 0;
+};
+// The entries the directory lists, as far as the bytes hold them.
+std::vector<IconFileEntry> IconFileDirectory(std::span<const uint8_t> file);
 
 }  // namespace platform

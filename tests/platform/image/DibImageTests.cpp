@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <tuple>
 #include <vector>
 
 #include "platform/image/DibImage.h"
@@ -130,6 +131,19 @@ TEST(DibImage, HostileHeadersAreRefused) {
         {"an icon of half a row", Info(1, 1, 24) + Bytes(8, 0), DibForm::Icon, {}},
     };
     for (const auto& row : rows) EXPECT_FALSE(DecodeDib(row.dib, row.form, row.at)) << row.what;
+}
+
+TEST(IconFile, DirectoryAsFarAsTheBytesGo) {
+    Bytes file{0, 0, 1, 0, 3, 0};  // three entries claimed, two and a half there
+    file = file + Bytes{16, 0, 0, 0, 1, 0, 32, 0} + Le32s({100, 38}) + Bytes{0, 0, 0, 0, 1, 0, 32, 0} +
+           Le32s({200, 138}) + Bytes{48, 48, 0, 0};
+    const auto entries = platform::IconFileDirectory(file);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(std::tuple(entries[0].width, entries[0].height, entries[0].size, entries[0].offset),
+              std::tuple(16u, 256u, 100u, 38u));
+    EXPECT_EQ(std::tuple(entries[1].width, entries[1].height, entries[1].size, entries[1].offset),
+              std::tuple(256u, 256u, 200u, 138u));
+    EXPECT_TRUE(platform::IconFileDirectory(Bytes{0, 0, 1}).empty());
 }
 
 TEST(PngImage, WrittenFilesStateTheirSize) {
