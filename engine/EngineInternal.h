@@ -52,6 +52,9 @@ struct EngineState {
 EngineState& State();
 
 inline constexpr const char* kIndexFileName = "__index.txt";
+// An exclusive create that keeps meeting new files gives up after this many
+// names, so a hostile or broken folder cannot make the scan spin.
+inline constexpr int kMaxNameRetries = 1000;
 
 // ---- Scan and dispatch (mResCore.cpp) ---------------------------------------
 

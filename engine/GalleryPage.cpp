@@ -345,23 +345,21 @@ std::string GalleryHtml(const std::string& destFolder, std::size_t& items) {
 FileError WriteGalleryPage(const std::string& destFolder, GalleryPage& page) {
     page = {};
     const std::string html = GalleryHtml(destFolder, page.items);
-    const std::string dest = platform::AddBackslash(destFolder);
     const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(html.data()), html.size());
-    FileError e;
-    for (unsigned n = 1; n < 10000; ++n) {
-        const std::string path = dest + kGalleryName + (n == 1 ? "" : " (" + std::to_string(n) + ")") + ".html";
-        int err = 0;
-        if (platform::StateOfName(path, err) != platform::NameState::Free) {
-            if (err) return platform::FileErrorFromErrno(err);
-            continue;
-        }
+    std::string folder = destFolder;
+    while (folder.size() > 1 && folder.back() == platform::kPathSep) folder.pop_back();
+    // The free-name rule of every file we write: index.html, index (2).html ...
+    for (int tries = 0; tries < kMaxNameRetries; ++tries) {
+        FileError problem;
+        const std::string path = FindFreePath(folder, kGalleryName, ".html", problem);
+        if (problem.number) return problem;
         bool created = false;
-        e = platform::WriteNewFile(path, bytes, created);
+        const FileError e = platform::WriteNewFile(path, bytes, created);
         if (e.number == platform::kErrFileAlreadyExists) continue;  // taken meanwhile
         if (!e.number) page.path = path;
         return e;
     }
-    return e;
+    return {platform::kErrFileAlreadyExists, "File already exists"};
 }
 
 }  // namespace engine

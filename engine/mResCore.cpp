@@ -17,9 +17,6 @@ namespace {
 
 EngineState g_state;
 
-// An exclusive create that keeps meeting new files gives up after this many
-// names, so a hostile or broken folder cannot make the scan spin.
-constexpr int kMaxNameRetries = 1000;
 
 bool IsBlank(const std::string& s) { return s.find_first_not_of(' ') == std::string::npos; }
 
