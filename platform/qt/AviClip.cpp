@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <span>
 
+#include "platform/fs/FileIo.h"
 #include "platform/text/ByteReader.h"
 
 namespace platform {
@@ -71,16 +71,9 @@ bool AviClip::Fail(const char* why) {
 
 bool AviClip::LoadFile(const std::string& path) {
     Clear();
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return Fail("cannot open the file");
     std::vector<uint8_t> bytes;
-    uint8_t buf[65536];
-    while (in) {
-        in.read(reinterpret_cast<char*>(buf), sizeof buf);
-        const size_t got = static_cast<size_t>(in.gcount());
-        if (bytes.size() + got > kMaxFileBytes) return Fail("file too large");
-        bytes.insert(bytes.end(), buf, buf + got);
-    }
+    // One byte more than a clip may have tells a file that is too large.
+    if (ReadWholeFile(path, kMaxFileBytes + 1, bytes, true).number) return Fail("cannot open the file");
     return Load(bytes);
 }
 
