@@ -151,13 +151,14 @@ std::vector<Program> ReadKind(const std::string& dest, int kind, std::size_t& it
         if (end == std::string_view::npos) end = text.size();
         std::optional<Item> item = ParseLine(text.substr(at, end - at), kind);
         at = end + 2;
-        const std::string path = folder + "/" + (item ? item->file : "");
-        if (!item || !platform::IsPlainFile(path)) continue;  // not ours, or gone
+        if (!item) continue;  // not one of ours
+        // A file that is gone, or is no longer a plain file, is left out; a
+        // picture's head is read for its sizes (which also tells that).
+        const std::string path = folder + "/" + item->file;
         const bool png = images && item->file.ends_with(".png");
-        if (images) {
-            platform::ReadWholeFile(path, kHeadBytes, head, true);
-            item->sizes = SizesOf(head, kind, png);
-        }
+        if (images ? platform::ReadWholeFile(path, kHeadBytes, head, true).number != 0 : !platform::IsPlainFile(path))
+            continue;
+        if (images) item->sizes = SizesOf(head, kind, png);
         const auto key = std::pair{item->source, item->name};
         if (png) {
             auto owner = lastItem.find(key);
